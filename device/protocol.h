@@ -1,0 +1,29 @@
+// The adapter to the device-protocol library ORVENAPI3: the only code that
+// calls it. The library is linked at load time; the build links either the
+// project's stand-in or the vendor's file (CMake cache variable
+// ORVENAPI3_LIBRARY).
+#pragma once
+
+#include <cstdint>
+
+#include "device/netconfig.h"
+
+namespace device::protocol {
+
+// Packet kinds the tool handles: announcements, periodic and after a write.
+constexpr std::int32_t kAnnouncement = 255;
+constexpr std::int32_t kAnnouncementAfterWrite = 252;
+// Largest configuration-set packet, and the size the buffer is grown to.
+constexpr std::size_t kSendBufferSize = 1500;
+
+// Classifies a datagram; 255 and 252 are announcements.
+std::int32_t PreparePackage(std::uint8_t* buffer, std::int32_t length);
+// The device identity (only after PreparePackage accepted the buffer).
+std::uint64_t GetDeviceIdent(std::uint8_t* buffer);
+// The configuration record inside the buffer (only after PreparePackage).
+NetConfig* ReadNetConfigration(std::uint8_t* buffer);
+// Rewrites a 1500-byte buffer holding an announcement with the pending
+// record in place into a configuration-set packet; returns its length.
+std::int32_t SendNetConfigration(std::uint8_t* buffer);
+
+}  // namespace device::protocol
