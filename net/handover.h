@@ -1,0 +1,72 @@
+// Synchronous hand-over of received datagrams from receiving threads to the
+// GUI thread.
+//
+// A receiving thread calls invoke(): the call is queued, the GUI thread is
+// woken through the wake function given at construction (the GUI side posts
+// itself a message from it), and the receiving thread blocks until the GUI
+// thread has run the call to its end. What the call throws is carried back
+// and rethrown on the receiving thread.
+//
+// The GUI thread calls drain() whenever it handles the wake-up message and
+// whenever its event loop goes idle; drain() runs queued calls one at a time
+// in queue order. Each endpoint owns a Gate; closing the gate (on the GUI
+// thread, when the endpoint is deactivated) releases every waiting and every
+// later invoke() of that gate without running its call.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <mutex>
+
+namespace net {
+
+class HandOver;
+
+// One per endpoint. Open while the endpoint may deliver datagrams.
+class Gate {
+ public:
+  Gate() = default;
+  Gate(const Gate&) = delete;
+  Gate& operator=(const Gate&) = delete;
+
+ private:
+  friend class HandOver;
+  bool open_ = false;  // guarded by the HandOver's mutex
+};
+
+class HandOver {
+ public:
+  using Wake = std::function<void()>;
+  using Call = std::function<void()>;
+
+  explicit HandOver(Wake wake);
+  HandOver(const HandOver&) = delete;
+  HandOver& operator=(const HandOver&) = delete;
+
+  // Receiving thread. Returns true when the call ran (rethrowing what it
+  // threw), false when the gate was or became closed before it ran.
+  bool invoke(Gate& gate, const Call& call);
+
+  // GUI thread. Runs the queued calls, one at a time, in queue order,
+  // including calls queued while draining. Returns how many ran.
+  std::size_t drain();
+
+  // GUI thread. open(): the gate's calls are accepted from now on.
+  // close(): queued and later calls of the gate are released unrun.
+  void open(Gate& gate);
+  void close(Gate& gate);
+
+  // Number of calls waiting to run.
+  std::size_t pending() const;
+
+ private:
+  struct Item;
+  Wake wake_;
+  mutable std::mutex mutex_;
+  std::deque<Item*> queue_;
+};
+
+}  // namespace net
