@@ -1,0 +1,197 @@
+#include "fleet.h"
+
+#include <arpa/inet.h>
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "orvenapi3/orvenapi3.h"
+
+namespace devsim {
+namespace {
+
+// Converts with iconv, writing undecodable bytes as \xNN instead of failing.
+std::string convert(const char* to, const char* from, const std::string& input, bool& ok) {
+  ok = false;
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return {};
+  std::string out;
+  char* in = const_cast<char*>(input.data());
+  std::size_t inLeft = input.size();
+  char buffer[256];
+  while (inLeft > 0) {
+    char* outPtr = buffer;
+    std::size_t outLeft = sizeof buffer;
+    const std::size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+    out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
+    if (rc == static_cast<std::size_t>(-1) && errno != E2BIG) {
+      // EILSEQ or EINVAL (a lone or truncated multi-byte sequence): skip one byte.
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(*in));
+      out += escaped;
+      ++in;
+      --inLeft;
+      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+  }
+  iconv_close(cd);
+  ok = true;
+  return out;
+}
+
+void putIp(Config& config, std::size_t offset, unsigned a, unsigned b, unsigned c, unsigned d) {
+  config[offset] = static_cast<unsigned char>(a);
+  config[offset + 1] = static_cast<unsigned char>(b);
+  config[offset + 2] = static_cast<unsigned char>(c);
+  config[offset + 3] = static_cast<unsigned char>(d);
+}
+
+std::string deviceNameUtf8(std::size_t index) {
+  static const char* const numerals[] = {"一", "二", "三", "四", "五", "六", "七", "八", "九", "十"};
+  static const char* const kinds[] = {"水位监测点", "雨量站", "闸门控制站", "流量监测点", "水质监测站"};
+  if (index < 10) return std::string(numerals[index]) + "号泵站";
+  return std::string(kinds[index % 5]) + std::to_string(index + 1);
+}
+
+}  // namespace
+
+std::string identText(std::uint64_t ident) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%014llX", static_cast<unsigned long long>(ident));
+  return text;
+}
+
+std::string ipText(const Config& config, std::size_t offset) {
+  char text[INET_ADDRSTRLEN];
+  if (inet_ntop(AF_INET, config.data() + offset, text, sizeof text) == nullptr) return "?";
+  return text;
+}
+
+std::string nameText(const Config& config) {
+  std::size_t length = 0;
+  while (length < cfg::DeviceNameSize && config[cfg::DeviceName + length] != 0) ++length;
+  const std::string raw(reinterpret_cast<const char*>(config.data() + cfg::DeviceName), length);
+  bool ok = false;
+  std::string text = convert("UTF-8", "CP936", raw, ok);
+  if (ok) return text;
+  // No converter: show ASCII as is and everything else escaped.
+  text.clear();
+  for (const char c : raw) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7F) {
+      text += c;
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+      text += escaped;
+    }
+  }
+  return text;
+}
+
+std::string toCodePage936(const std::string& utf8, std::size_t maxBytes, const std::string& fallback) {
+  bool ok = false;
+  std::string bytes = convert("CP936", "UTF-8", utf8, ok);
+  if (!ok || bytes.find("\\x") != std::string::npos) bytes = fallback;
+  // Cut at a character boundary: in code page 936 a byte of 0x81 or above
+  // starts a two-byte character.
+  std::size_t end = 0;
+  for (std::size_t pos = 0; pos < bytes.size();) {
+    const std::size_t width = static_cast<unsigned char>(bytes[pos]) >= 0x81 ? 2 : 1;
+    if (pos + width > maxBytes || pos + width > bytes.size()) break;
+    pos += width;
+    end = pos;
+  }
+  bytes.resize(end);
+  return bytes;
+}
+
+Config initialConfig(std::size_t index, std::uint64_t ident) {
+  Config config{};  // every byte defined: zero unless set below
+  config[cfg::AutoIP] = 0;
+  putIp(config, cfg::ServerPAddr, 192, 168, 1, 10);
+  config[cfg::ServerPort] = 60110 & 0xFF;  // little-endian: CE EA
+  config[cfg::ServerPort + 1] = 60110 >> 8;
+  // The last two hardware-address bytes follow the identity's low 16 bits.
+  config[cfg::HAddr] = static_cast<unsigned char>(ident & 0xFF);
+  config[cfg::HAddr + 1] = static_cast<unsigned char>((ident >> 8) & 0xFF);
+  const std::string name = toCodePage936(deviceNameUtf8(index), cfg::DeviceNameSize - 1,
+                                         "Station " + std::to_string(index + 1));
+  std::memcpy(config.data() + cfg::DeviceName, name.data(), name.size());
+  // 192.168.1.100, .101, ... .254, then 192.168.2.1 onwards; 254 hosts per
+  // third octet, which stays within 1..253 for the largest fleet.
+  const std::size_t host = 99 + index;
+  const unsigned third = static_cast<unsigned>(1 + host / 254);
+  const unsigned fourth = static_cast<unsigned>(1 + host % 254);
+  putIp(config, cfg::PAddr, 192, 168, third, fourth);
+  putIp(config, cfg::SubNetMask, 255, 255, 255, 0);
+  putIp(config, cfg::GatePAddr, 192, 168, third, 1);
+  putIp(config, cfg::DNS1PAddr, 192, 168, 1, 1);
+  if (index % 2 == 1) putIp(config, cfg::DNS2PAddr, 114, 114, 114, 114);  // even ones: none
+  return config;
+}
+
+void fillLeasedAddresses(Config& config, std::size_t index) {
+  const std::size_t host = index + 2;  // 10.20.0.2 upwards
+  putIp(config, cfg::PAddr, 10, 20, static_cast<unsigned>((host >> 8) & 0xFF),
+        static_cast<unsigned>(host & 0xFF));
+  putIp(config, cfg::SubNetMask, 255, 255, 0, 0);
+  putIp(config, cfg::GatePAddr, 10, 20, 0, 1);
+  putIp(config, cfg::DNS1PAddr, 10, 20, 0, 1);
+  putIp(config, cfg::DNS2PAddr, 0, 0, 0, 0);
+}
+
+Fleet::Fleet(const Options& options)
+    : devices_(options.devices),
+      base_(effectiveIdentBase(options)),
+      formatFlag_(options.formatFlag),
+      autoAddresses_(options.autoAddresses) {
+  for (std::size_t i = 0; i < devices_.size(); ++i) {
+    devices_[i].config = initialConfig(i, base_ + i);
+    devices_[i].ignoreSets = options.ignoreAllSets;
+  }
+  for (const std::size_t i : options.ignoreSets)
+    if (i < devices_.size()) devices_[i].ignoreSets = true;
+}
+
+Config Fleet::announced(std::size_t index) const {
+  Config config = devices_[index].config;
+  if (autoAddresses_ && config[cfg::AutoIP] != 0) fillLeasedAddresses(config, index);
+  return config;
+}
+
+std::array<unsigned char, 74> Fleet::packet(std::size_t index, unsigned char kind) const {
+  std::array<unsigned char, 74> packet{};
+  const Config config = announced(index);
+  OrvenBuildPacket(packet.data(), static_cast<int>(packet.size()), kind, formatFlag_,
+                   ident(index), config.data());
+  return packet;
+}
+
+IntakeResult Fleet::classify(const unsigned char* data, std::size_t length) const {
+  IntakeResult result;
+  if (data == nullptr || length < ORVEN_PACKET_SIZE) return result;  // Malformed
+  // Only the first 74 bytes count; the rest of a datagram is ignored.
+  unsigned char head[ORVEN_PACKET_SIZE];
+  std::memcpy(head, data, sizeof head);
+  const int kind = PreparePackage(head, static_cast<int>(sizeof head));
+  if (kind == 0) return result;
+  result.ident = GetDeviceIdent(head);
+  if (!OrvenReadConfigSet(head, static_cast<int>(sizeof head), nullptr, result.config.data())) {
+    result.kind = Intake::OtherKind;
+    result.packetKind = kind;
+    return result;
+  }
+  const std::uint64_t offset = result.ident - base_;  // wraps for identities below the base
+  if (offset >= devices_.size()) {
+    result.kind = Intake::UnknownIdent;
+    return result;
+  }
+  result.kind = Intake::ConfigSet;
+  result.index = static_cast<std::size_t>(offset);
+  return result;
+}
+
+}  // namespace devsim
