@@ -1,0 +1,56 @@
+// The device list: one line per device, in the order devices were first
+// heard, each owning its DeviceEntry. Lines are only ever appended, never
+// removed, reordered or renamed. An index from identity to line sits beside
+// the lines, so a lookup costs the same at 100,000 devices as at 10 and
+// gives the same line as a first-match search over the lines' texts would
+// (identity texts and identities correspond one to one).
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <unordered_map>
+
+#include "device/netconfig.h"
+
+namespace engine {
+
+class DeviceList {
+ public:
+  // Told around every append, so a view can follow the list.
+  class Observer {
+   public:
+    virtual ~Observer() = default;
+    virtual void aboutToAppend(int index) = 0;
+    virtual void appended(int index) = 0;
+  };
+
+  int Count() const { return static_cast<int>(lines_.size()); }
+  // The line of the device, or -1.
+  int IndexOf(std::uint64_t ident) const;
+  // Appends a line for a device not yet listed; returns its index. On an
+  // exception the list is unchanged.
+  int Append(std::uint64_t ident, const device::DeviceEntry& entry);
+
+  std::uint64_t Ident(int index) const { return lines_.at(static_cast<std::size_t>(index)).ident; }
+  // The line's text: the identity text.
+  std::string Text(int index) const;
+  device::DeviceEntry& Entry(int index) { return lines_.at(static_cast<std::size_t>(index)).entry; }
+  const device::DeviceEntry& Entry(int index) const {
+    return lines_.at(static_cast<std::size_t>(index)).entry;
+  }
+
+  void SetObserver(Observer* observer) { observer_ = observer; }
+  void Reserve(std::size_t devices) { index_.reserve(devices); }
+
+ private:
+  struct Line {
+    device::DeviceEntry entry;
+    std::uint64_t ident;
+  };
+  std::deque<Line> lines_;
+  std::unordered_map<std::uint64_t, int> index_;
+  Observer* observer_ = nullptr;
+};
+
+}  // namespace engine

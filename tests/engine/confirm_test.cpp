@@ -1,0 +1,61 @@
+#include <gtest/gtest.h>
+
+#include "engine/intake.h"
+#include "packets.h"
+
+using namespace engine;
+
+namespace {
+
+constexpr unsigned long long kIdent = 0x0012AB34CD5601ull;
+const ConfirmGate kOpen{true, true, 5, 30};
+
+}  // namespace
+
+TEST(Confirm, GateShutWhenDialogHiddenPanelDisabledOrTimeRunOut) {
+  const auto pending = SampleConfig(2);
+  for (const ConfirmGate& gate : {ConfirmGate{false, true, 0, 30}, ConfirmGate{true, false, 0, 30},
+                                  ConfirmGate{true, true, 30, 30}, ConfirmGate{true, true, 31, 30}}) {
+    auto work = Announcement(kIdent, SampleConfig(1));
+    const auto before = work;
+    EXPECT_EQ(Confirm(gate, pending, work), ConfirmAction::None);
+    EXPECT_EQ(work, before);
+  }
+}
+
+TEST(Confirm, EqualAnnouncementIsSuccess) {
+  const auto pending = SampleConfig(2);
+  auto work = Announcement(kIdent, pending, 0xFC);
+  EXPECT_EQ(Confirm(kOpen, pending, work), ConfirmAction::Success);
+  EXPECT_EQ(Confirm({true, true, 0, 30}, pending, work), ConfirmAction::Success);
+  EXPECT_EQ(Confirm({true, true, 29, 30}, pending, work), ConfirmAction::Success);
+}
+
+TEST(Confirm, DifferentAnnouncementBecomesTheConfigurationSetPacket) {
+  const auto pending = SampleConfig(2);
+  auto work = Announcement(kIdent, SampleConfig(1), 0xFF, 1);
+  ASSERT_EQ(Confirm(kOpen, pending, work), ConfirmAction::Send);
+  ASSERT_EQ(work.size(), 74u);
+  unsigned long long ident = 0;
+  device::NetConfig carried;
+  ASSERT_EQ(OrvenReadConfigSet(work.data(), 74, &ident, reinterpret_cast<unsigned char*>(&carried)), 1);
+  EXPECT_EQ(ident, kIdent);
+  EXPECT_TRUE(device::SameConfig(carried, pending));
+  EXPECT_EQ(work[2], 1) << "the device's format byte travels back unchanged";
+}
+
+TEST(Confirm, LongAnnouncementIsCutToThePacketLength) {
+  const auto pending = SampleConfig(2);
+  auto work = Announcement(kIdent, SampleConfig(1));
+  work.resize(3000, 0xEE);
+  ASSERT_EQ(Confirm(kOpen, pending, work), ConfirmAction::Send);
+  EXPECT_EQ(work.size(), 74u);
+}
+
+TEST(Confirm, AnyDifferingByteCountsEvenPastTheNameTerminator) {
+  auto pending = SampleConfig(2);
+  auto announced = pending;
+  announced.DeviceName[29] = 'x';  // after the name's zero byte
+  auto work = Announcement(kIdent, announced);
+  EXPECT_EQ(Confirm(kOpen, pending, work), ConfirmAction::Send);
+}

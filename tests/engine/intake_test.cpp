@@ -1,0 +1,115 @@
+#include <gtest/gtest.h>
+
+#include "engine/intake.h"
+#include "packets.h"
+
+using namespace engine;
+
+namespace {
+
+constexpr unsigned long long kA = 0x0012AB34CD5601ull;
+constexpr unsigned long long kB = 0x0012AB34CD5602ull;
+
+IntakeOutcome Feed(DeviceList& list, std::vector<std::uint8_t> datagram) {
+  return Intake(datagram, list);
+}
+
+}  // namespace
+
+TEST(Intake, NewDeviceGetsALineWithItsRecordAndFormatByte) {
+  DeviceList list;
+  const auto c = SampleConfig(1);
+  const auto out = Feed(list, Announcement(kA, c, 0xFF, 1));
+  EXPECT_EQ(out.result, IntakeResult::NewDevice);
+  EXPECT_EQ(out.index, 0);
+  ASSERT_EQ(list.Count(), 1);
+  EXPECT_EQ(list.Text(0), "0012AB34CD5601");
+  EXPECT_TRUE(device::SameConfig(list.Entry(0).Config, c));
+  EXPECT_EQ(list.Entry(0).HAddrFormat, 1);
+}
+
+TEST(Intake, AnnouncementKinds255And252AreHandledAlikeAndEveryOtherKindDropped) {
+  DeviceList list;
+  EXPECT_EQ(Feed(list, Announcement(kA, SampleConfig(), 0xFF)).result, IntakeResult::NewDevice);
+  EXPECT_EQ(Feed(list, Announcement(kB, SampleConfig(), 0xFC)).result, IntakeResult::NewDevice);
+  for (int kind : {0x00, 0x01, 0x5A, 0xFD, 0xFE, 0x7F}) {
+    EXPECT_EQ(Feed(list, Announcement(0x99, SampleConfig(), static_cast<unsigned char>(kind))).result,
+              IntakeResult::Dropped)
+        << kind;
+  }
+  EXPECT_EQ(list.Count(), 2);
+}
+
+TEST(Intake, EmptyShortAndMalformedDatagramsAddNothing) {
+  DeviceList list;
+  EXPECT_EQ(Feed(list, {}).result, IntakeResult::Dropped);
+  EXPECT_EQ(Feed(list, {0x4F, 0x56}).result, IntakeResult::Dropped);
+  auto bad = Announcement(kA, SampleConfig());
+  bad[30] ^= 0xFF;  // check no longer matches
+  EXPECT_EQ(Feed(list, bad).result, IntakeResult::Dropped);
+  auto cut = Announcement(kA, SampleConfig());
+  cut.resize(73);
+  EXPECT_EQ(Feed(list, cut).result, IntakeResult::Dropped);
+  EXPECT_EQ(list.Count(), 0);
+}
+
+TEST(Intake, KnownDeviceFollowsTheLatestAnnouncementButKeepsItsFormatByte) {
+  DeviceList list;
+  Feed(list, Announcement(kA, SampleConfig(1), 0xFF, 1));
+  const auto changed = SampleConfig(7);
+  const auto out = Feed(list, Announcement(kA, changed, 0xFC, 0));
+  EXPECT_EQ(out.result, IntakeResult::KnownDevice);
+  EXPECT_EQ(out.index, 0);
+  EXPECT_EQ(list.Count(), 1);
+  EXPECT_TRUE(device::SameConfig(list.Entry(0).Config, changed));
+  EXPECT_EQ(list.Entry(0).HAddrFormat, 1);
+}
+
+TEST(Intake, TwoAnnouncementsOfOneNewDeviceGiveOneLineAndArrivalOrderIsKept) {
+  DeviceList list;
+  Feed(list, Announcement(kB, SampleConfig()));
+  Feed(list, Announcement(kB, SampleConfig()));
+  Feed(list, Announcement(kA, SampleConfig()));
+  Feed(list, Announcement(kB, SampleConfig()));
+  ASSERT_EQ(list.Count(), 2);
+  EXPECT_EQ(list.Ident(0), kB);
+  EXPECT_EQ(list.Ident(1), kA);
+  EXPECT_EQ(list.IndexOf(kA), 1);
+  EXPECT_EQ(list.IndexOf(0x1234), -1);
+}
+
+TEST(Intake, TrailingBytesBeyondThePacketAreIgnored) {
+  DeviceList list;
+  auto p = Announcement(kA, SampleConfig(3));
+  p.resize(8192, 0xEE);
+  EXPECT_EQ(Feed(list, p).result, IntakeResult::NewDevice);
+  EXPECT_TRUE(device::SameConfig(list.Entry(0).Config, SampleConfig(3)));
+}
+
+namespace {
+struct CountingObserver : DeviceList::Observer {
+  std::vector<int> before, after;
+  void aboutToAppend(int i) override { before.push_back(i); }
+  void appended(int i) override { after.push_back(i); }
+};
+}  // namespace
+
+TEST(DeviceList, ObserverIsToldAroundEveryAppendOnly) {
+  DeviceList list;
+  CountingObserver obs;
+  list.SetObserver(&obs);
+  Feed(list, Announcement(kA, SampleConfig()));
+  Feed(list, Announcement(kA, SampleConfig()));
+  Feed(list, Announcement(kB, SampleConfig()));
+  EXPECT_EQ(obs.before, (std::vector<int>{0, 1}));
+  EXPECT_EQ(obs.after, (std::vector<int>{0, 1}));
+}
+
+TEST(DeviceList, IdentitiesNeedingSixteenDigitsAreDistinctLines) {
+  DeviceList list;
+  Feed(list, Announcement(0xFF0012AB34CD56ull, SampleConfig()));
+  Feed(list, Announcement(0x01FF0012AB34CD56ull, SampleConfig()));
+  ASSERT_EQ(list.Count(), 2);
+  EXPECT_EQ(list.Text(0), "FF0012AB34CD56");
+  EXPECT_EQ(list.Text(1), "1FF0012AB34CD56");
+}
