@@ -1,0 +1,210 @@
+// Hand-over of calls from receiving threads to the GUI thread.
+#include "net/handover.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fake_gui.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Waits (bounded) until pred() holds.
+template <class Pred>
+bool WaitFor(Pred pred, std::chrono::milliseconds limit = 5000ms) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+struct CustomError : std::runtime_error {
+  explicit CustomError(int v) : std::runtime_error("custom"), value(v) {}
+  int value;
+};
+
+TEST(net_HandOver, RunsQueuedCallsInQueueOrderOnTheDrainingThread) {
+  std::atomic<int> wakes{0};
+  net::HandOver handOver([&wakes] { ++wakes; });
+  net::Gate gate;
+  handOver.open(gate);
+
+  // Three receiving threads queue one after the other; this thread drains.
+  std::vector<int> order;
+  std::vector<std::thread::id> ranOn;
+  std::vector<std::thread> senders;
+  std::vector<int> results(3, -1);
+  for (int i = 0; i < 3; ++i) {
+    senders.emplace_back([&, i] {
+      results[i] = handOver.invoke(gate, [&, i] {
+        order.push_back(i);
+        ranOn.push_back(std::this_thread::get_id());
+      });
+    });
+    ASSERT_TRUE(WaitFor([&] { return handOver.pending() == static_cast<std::size_t>(i + 1); }));
+  }
+  EXPECT_EQ(wakes.load(), 3);
+  EXPECT_EQ(handOver.drain(), 3u);
+  for (auto& t : senders) t.join();
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+  for (auto id : ranOn) EXPECT_EQ(id, std::this_thread::get_id());
+  EXPECT_EQ(results, (std::vector<int>{1, 1, 1}));
+  EXPECT_EQ(handOver.pending(), 0u);
+  EXPECT_EQ(handOver.drain(), 0u);
+}
+
+TEST(net_HandOver, ManyThreadsOneCallAtATimeEachThreadInItsOwnOrder) {
+  FakeGui gui;
+  net::Gate gate;
+  gui.Run([&] { gui.handOver().open(gate); });
+
+  constexpr int kThreads = 4;
+  constexpr int kCalls = 500;
+  std::atomic<int> running{0};
+  std::atomic<int> overlap{0};
+  std::atomic<int> offGui{0};
+  std::vector<std::vector<int>> seen(kThreads);  // written on the GUI thread only
+  std::vector<std::thread> senders;
+  for (int t = 0; t < kThreads; ++t) {
+    senders.emplace_back([&, t] {
+      for (int n = 0; n < kCalls; ++n) {
+        gui.handOver().invoke(gate, [&, t, n] {
+          if (running.fetch_add(1) != 0) ++overlap;
+          if (std::this_thread::get_id() != gui.id()) ++offGui;
+          seen[t].push_back(n);
+          running.fetch_sub(1);
+        });
+      }
+    });
+  }
+  for (auto& s : senders) s.join();
+  EXPECT_EQ(overlap.load(), 0);
+  EXPECT_EQ(offGui.load(), 0);
+  for (int t = 0; t < kThreads; ++t) {
+    ASSERT_EQ(seen[t].size(), static_cast<std::size_t>(kCalls));
+    for (int n = 0; n < kCalls; ++n) ASSERT_EQ(seen[t][n], n);
+  }
+}
+
+TEST(net_HandOver, ErrorsOfTheCallAreRethrownOnTheReceivingThread) {
+  FakeGui gui;
+  net::Gate gate;
+  gui.Run([&] { gui.handOver().open(gate); });
+
+  std::thread::id threwOn;
+  try {
+    gui.handOver().invoke(gate, [&] {
+      threwOn = std::this_thread::get_id();
+      throw CustomError(42);
+    });
+    ADD_FAILURE() << "no exception";
+  } catch (const CustomError& e) {
+    EXPECT_EQ(e.value, 42);
+  }
+  EXPECT_EQ(threwOn, gui.id());
+
+  EXPECT_THROW(gui.handOver().invoke(gate, [] { throw 7; }), int);
+  // The hand-over goes on working after an error.
+  bool ran = false;
+  EXPECT_TRUE(gui.handOver().invoke(gate, [&] { ran = true; }));
+  EXPECT_TRUE(ran);
+}
+
+TEST(net_HandOver, ClosedGateReleasesWaitingAndLaterCallsUnrun) {
+  net::HandOver handOver([] {});
+  net::Gate gate;
+  net::Gate other;
+
+  // A gate starts closed.
+  bool ran = false;
+  EXPECT_FALSE(handOver.invoke(gate, [&] { ran = true; }));
+  EXPECT_EQ(handOver.pending(), 0u);
+
+  handOver.open(gate);
+  handOver.open(other);
+  std::atomic<int> result{-1};
+  std::thread waiting([&] { result = handOver.invoke(gate, [&] { ran = true; }) ? 1 : 0; });
+  bool otherRan = false;
+  std::thread otherThread([&] { handOver.invoke(other, [&] { otherRan = true; }); });
+  ASSERT_TRUE(WaitFor([&] { return handOver.pending() == 2; }));
+
+  handOver.close(gate);  // no drain in between: the waiting call is let go
+  waiting.join();
+  EXPECT_EQ(result.load(), 0);
+  EXPECT_EQ(handOver.pending(), 1u);
+
+  // Later calls of the closed gate are refused at once.
+  EXPECT_FALSE(handOver.invoke(gate, [&] { ran = true; }));
+  EXPECT_EQ(handOver.drain(), 1u);  // only the other gate's call
+  otherThread.join();
+  EXPECT_FALSE(ran);
+  EXPECT_TRUE(otherRan);
+
+  // Reopened, the gate delivers again.
+  handOver.open(gate);
+  std::thread again([&] { result = handOver.invoke(gate, [&] { ran = true; }) ? 1 : 0; });
+  ASSERT_TRUE(WaitFor([&] { return handOver.pending() == 1; }));
+  EXPECT_EQ(handOver.drain(), 1u);
+  again.join();
+  EXPECT_TRUE(ran);
+  EXPECT_EQ(result.load(), 1);
+}
+
+TEST(net_HandOver, CallsQueuedWhileDrainingRunInTheSameDrain) {
+  net::HandOver handOver([] {});
+  net::Gate gate;
+  handOver.open(gate);
+
+  std::vector<int> order;
+  std::thread second;
+  std::thread first([&] {
+    handOver.invoke(gate, [&] {
+      order.push_back(1);
+      // While the first call runs, another thread queues its call.
+      second = std::thread([&] { handOver.invoke(gate, [&] { order.push_back(2); }); });
+      ASSERT_TRUE(WaitFor([&] { return handOver.pending() == 1; }));
+    });
+  });
+  ASSERT_TRUE(WaitFor([&] { return handOver.pending() == 1; }));
+  EXPECT_EQ(handOver.drain(), 2u);
+  first.join();
+  second.join();
+  EXPECT_EQ(order, (std::vector<int>{1, 2}));
+}
+
+TEST(net_HandOver, CloseWhileACallOfTheSameGateRunsLetsThatCallFinish) {
+  // The gate is closed from inside a running call (as when a handler ends
+  // the program): the running call completes normally, the queued one of
+  // the same gate is let go.
+  net::HandOver handOver([] {});
+  net::Gate gate;
+  handOver.open(gate);
+
+  std::atomic<int> queuedResult{-1};
+  std::thread queued;
+  bool queuedRan = false;
+  std::thread running([&] {
+    EXPECT_TRUE(handOver.invoke(gate, [&] {
+      queued = std::thread([&] { queuedResult = handOver.invoke(gate, [&] { queuedRan = true; }) ? 1 : 0; });
+      ASSERT_TRUE(WaitFor([&] { return handOver.pending() == 1; }));
+      handOver.close(gate);
+    }));
+  });
+  ASSERT_TRUE(WaitFor([&] { return handOver.pending() == 1; }));
+  EXPECT_EQ(handOver.drain(), 1u);
+  running.join();
+  queued.join();
+  EXPECT_EQ(queuedResult.load(), 0);
+  EXPECT_FALSE(queuedRan);
+}
+
+}  // namespace
