@@ -1,0 +1,592 @@
+#include "widgets/cspin.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QFocusEvent>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QImage>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QLocale>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPointer>
+#include <QStyle>
+#include <QStyleOption>
+#include <QTimer>
+#include <QtDebug>
+#include <qdrawutil.h>
+
+#include <algorithm>
+#include <climits>
+#include <optional>
+
+// ---------------------------------------------------------------------------
+// Beep and exception hand-off
+
+namespace widgets {
+namespace {
+int gBeepCount = 0;
+ExceptionHandler& Handler() {
+  static ExceptionHandler handler;
+  return handler;
+}
+}  // namespace
+
+void Beep() {
+  ++gBeepCount;
+  QApplication::beep();
+}
+
+int BeepCount() { return gBeepCount; }
+
+void SetExceptionHandler(ExceptionHandler handler) { Handler() = std::move(handler); }
+
+void ReportException(std::exception_ptr error) {
+  if (ExceptionHandler& handler = Handler()) {
+    handler(error);
+    return;
+  }
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    qWarning("spin edit: unhandled error in an arrow click: %s", e.what());
+  } catch (...) {
+    qWarning("spin edit: unhandled error in an arrow click");
+  }
+}
+
+}  // namespace widgets
+
+namespace {
+
+// Run-time library string-to-integer rule: an optional sign followed by one
+// or more decimal digits, the whole text, within the signed 32-bit range.
+std::optional<int> StrToInt(const QString& s) {
+  const qsizetype n = s.size();
+  qsizetype i = 0;
+  bool negative = false;
+  if (i < n && (s[i] == u'+' || s[i] == u'-')) {
+    negative = s[i] == u'-';
+    ++i;
+  }
+  if (i == n) return std::nullopt;
+  long long v = 0;
+  for (; i < n; ++i) {
+    const char16_t c = s[i].unicode();
+    if (c < u'0' || c > u'9') return std::nullopt;
+    v = v * 10 + (c - u'0');
+    if (v > -static_cast<long long>(INT_MIN)) return std::nullopt;
+  }
+  if (negative) v = -v;
+  if (v > INT_MAX) return std::nullopt;
+  return static_cast<int>(v);
+}
+
+int SaturateToInt(long long v) {
+  return static_cast<int>(std::clamp<long long>(v, INT_MIN, INT_MAX));
+}
+
+// 9 x 6 triangle, rows 7, 5, 3 and 1 pixels wide, one-pixel margin.
+QPixmap Triangle(bool pointUp) {
+  QImage img(9, 6, QImage::Format_ARGB32);
+  img.fill(Qt::transparent);
+  for (int row = 0; row < 4; ++row) {  // row 0 is the widest
+    const int width = 7 - 2 * row;
+    const int y = pointUp ? 4 - row : 1 + row;
+    for (int x = 0; x < width; ++x) img.setPixel(1 + row + x, y, qRgba(0, 0, 0, 255));
+  }
+  return QPixmap::fromImage(img);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// TTimerSpeedButton
+
+TTimerSpeedButton::TTimerSpeedButton(QWidget* parent) : QAbstractButton(parent) {
+  // Drawn and driven by the mouse only; the keyboard focus stays elsewhere.
+  setFocusPolicy(Qt::NoFocus);
+  setAutoRepeat(false);
+}
+
+void TTimerSpeedButton::setShowFocusRect(bool on) {
+  if (FShowFocusRect == on) return;
+  FShowFocusRect = on;
+  update();
+}
+
+void TTimerSpeedButton::setGlyph(const QPixmap& glyph) {
+  FGlyph = glyph;
+  update();
+}
+
+QSize TTimerSpeedButton::sizeHint() const { return FGlyph.size() + QSize(6, 4); }
+
+void TTimerSpeedButton::Click() { emit clicked(isChecked()); }
+
+void TTimerSpeedButton::CancelRepeat() {
+  if (FRepeatTimer) FRepeatTimer->stop();
+  FMouseCaptured = false;
+  FCancelled = true;
+  setDown(false);
+}
+
+void TTimerSpeedButton::mousePressEvent(QMouseEvent* e) {
+  QPointer<TTimerSpeedButton> self(this);
+  FCancelled = false;
+  emit MouseDown(e->button());
+  if (!self) return;
+  QAbstractButton::mousePressEvent(e);
+  if (e->button() == Qt::LeftButton) FMouseCaptured = true;
+  // Other buttons end here too instead of reaching the edit beneath.
+  e->accept();
+  if (FAllowTimer) {
+    if (!FRepeatTimer) {
+      FRepeatTimer = new QTimer(this);
+      connect(FRepeatTimer, &QTimer::timeout, this, &TTimerSpeedButton::TimerExpired);
+    }
+    FRepeatTimer->setInterval(kInitRepeatPause);
+    FRepeatTimer->start();
+  }
+}
+
+void TTimerSpeedButton::mouseMoveEvent(QMouseEvent* e) {
+  if (FCancelled) {
+    e->accept();
+    return;
+  }
+  QAbstractButton::mouseMoveEvent(e);
+}
+
+void TTimerSpeedButton::mouseReleaseEvent(QMouseEvent* e) {
+  QPointer<TTimerSpeedButton> self(this);
+  if (e->button() == Qt::LeftButton) FMouseCaptured = false;
+  if (!FCancelled) QAbstractButton::mouseReleaseEvent(e);  // clicks when over the button
+  if (!self) return;
+  if (FRepeatTimer) FRepeatTimer->stop();
+  e->accept();
+}
+
+void TTimerSpeedButton::TimerExpired() {
+  FRepeatTimer->setInterval(kRepeatPause);
+  // A modal window opened over ours (an error display, say) takes the mouse
+  // away: the release will never arrive here, so give the press up.
+  if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != window()) {
+    CancelRepeat();
+    return;
+  }
+  if (isDown() && FMouseCaptured) Click();
+}
+
+void TTimerSpeedButton::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  const bool down = isDown();
+  qDrawWinButton(&p, rect(), palette(), down, &palette().brush(QPalette::Button));
+
+  QPixmap glyph = FGlyph;
+  if (!glyph.isNull()) {
+    if (!isEnabled()) {
+      QStyleOption opt;
+      opt.initFrom(this);
+      glyph = style()->generatedIconPixmap(QIcon::Disabled, glyph, &opt);
+    }
+    const QSize gs = glyph.deviceIndependentSize().toSize();
+    int x = (width() - gs.width()) / 2;
+    int y = (height() - gs.height()) / 2;
+    if (down) {
+      ++x;
+      ++y;
+    }
+    p.drawPixmap(x, y, glyph);
+  }
+
+  if (FShowFocusRect) {
+    QStyleOptionFocusRect fr;
+    fr.initFrom(this);
+    fr.rect = rect().adjusted(3, 3, -3, -3);
+    if (down) fr.rect.translate(1, 1);
+    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &fr, &p, this);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// TCSpinButton
+
+TCSpinButton::TCSpinButton(QWidget* parent) : QWidget(parent) {
+  setAutoFillBackground(true);
+  setFocusPolicy(Qt::NoFocus);  // not a tab stop unless asked
+  setMinimumWidth(15);          // narrower arrows are widened to 15
+
+  auto make = [this](const QPixmap& glyph) {
+    auto* b = new TTimerSpeedButton(this);
+    b->setAllowTimer(true);
+    b->setGlyph(glyph);
+    connect(b, &QAbstractButton::clicked, this, [this, b] { BtnClick(b); });
+    connect(b, &TTimerSpeedButton::MouseDown, this,
+            [this, b](Qt::MouseButton mb) { BtnMouseDown(b, mb); });
+    b->show();
+    return b;
+  };
+  FUpButton = make(DefaultUpGlyph());
+  FDownButton = make(DefaultDownGlyph());
+
+  resize(20, 25);
+  AdjustArrows();
+  FFocusedButton = FUpButton;
+}
+
+QPixmap TCSpinButton::DefaultUpGlyph() { return Triangle(true); }
+QPixmap TCSpinButton::DefaultDownGlyph() { return Triangle(false); }
+
+QPixmap TCSpinButton::UpGlyph() const { return FUpButton->Glyph(); }
+void TCSpinButton::setUpGlyph(const QPixmap& glyph) {
+  FUpButton->setGlyph(glyph.isNull() ? DefaultUpGlyph() : glyph);
+}
+QPixmap TCSpinButton::DownGlyph() const { return FDownButton->Glyph(); }
+void TCSpinButton::setDownGlyph(const QPixmap& glyph) {
+  FDownButton->setGlyph(glyph.isNull() ? DefaultDownGlyph() : glyph);
+}
+
+void TCSpinButton::resizeEvent(QResizeEvent* e) {
+  QWidget::resizeEvent(e);
+  AdjustArrows();
+}
+
+// Up arrow on the upper half, down arrow on the rest, one pixel of overlap.
+void TCSpinButton::AdjustArrows() {
+  const int w = std::max(width(), 15);
+  const int h = height();
+  FUpButton->setGeometry(0, 0, w, h / 2);
+  const int upHeight = FUpButton->height();
+  FDownButton->setGeometry(0, upHeight - 1, w, h - upHeight + 1);
+  if (w != width()) resize(w, h);
+}
+
+bool TCSpinButton::CanTakeFocus(const QWidget* w) const {
+  return w->isEnabled() && w->isVisible();
+}
+
+void TCSpinButton::SetFocusBtn(TTimerSpeedButton* button) {
+  if (TabStop() && CanTakeFocus(this) && button != FFocusedButton) {
+    FFocusedButton->setShowFocusRect(false);
+    FFocusedButton = button;
+    if (hasFocus()) {
+      FFocusedButton->setShowFocusRect(true);
+      update();
+    }
+  }
+}
+
+void TCSpinButton::BtnClick(TTimerSpeedButton* button) {
+  const ClickHandler handler = button == FUpButton ? FOnUpClick : FOnDownClick;
+  if (!handler) return;
+  try {
+    handler(this);
+  } catch (...) {
+    button->CancelRepeat();
+    widgets::ReportException(std::current_exception());
+  }
+}
+
+void TCSpinButton::BtnMouseDown(TTimerSpeedButton* button, Qt::MouseButton mouseButton) {
+  if (mouseButton != Qt::LeftButton) return;
+  SetFocusBtn(button);
+  if (FFocusControl && (FFocusControl->focusPolicy() & Qt::TabFocus) &&
+      CanTakeFocus(FFocusControl) && !FFocusControl->hasFocus()) {
+    FFocusControl->setFocus(Qt::OtherFocusReason);
+  } else if (TabStop() && !hasFocus() && CanTakeFocus(this)) {
+    setFocus(Qt::OtherFocusReason);
+  }
+}
+
+void TCSpinButton::keyPressEvent(QKeyEvent* e) {
+  switch (e->key()) {
+    case Qt::Key_Up:
+      SetFocusBtn(FUpButton);
+      FUpButton->Click();
+      break;
+    case Qt::Key_Down:
+      SetFocusBtn(FDownButton);
+      FDownButton->Click();
+      break;
+    case Qt::Key_Space:
+      FFocusedButton->Click();
+      break;
+    default:
+      QWidget::keyPressEvent(e);
+      return;
+  }
+  e->accept();
+}
+
+void TCSpinButton::focusInEvent(QFocusEvent* e) {
+  QWidget::focusInEvent(e);
+  FFocusedButton->setShowFocusRect(true);
+}
+
+void TCSpinButton::focusOutEvent(QFocusEvent* e) {
+  QWidget::focusOutEvent(e);
+  FFocusedButton->setShowFocusRect(false);
+}
+
+// ---------------------------------------------------------------------------
+// TCSpinEdit
+
+TCSpinEdit::TCSpinEdit(QWidget* parent) : QLineEdit(parent) {
+  FButton = new TCSpinButton(this);
+  FButton->resize(15, 17);
+  FButton->setCursor(Qt::ArrowCursor);
+  FButton->setFocusControl(this);
+  FButton->setOnUpClick([this](QObject* sender) { UpClick(sender); });
+  FButton->setOnDownClick([this](QObject* sender) { DownClick(sender); });
+  for (QObject* o : {static_cast<QObject*>(FButton), static_cast<QObject*>(FButton->UpButton()),
+                     static_cast<QObject*>(FButton->DownButton())})
+    o->installEventFilter(this);
+  FButton->show();
+  setText(QStringLiteral("0"));
+  SetEditRect();
+}
+
+TCSpinEdit::~TCSpinEdit() {
+  TCSpinButton* button = FButton;
+  FButton = nullptr;  // no more placing of the pair from here on
+  for (QObject* o : {static_cast<QObject*>(button), static_cast<QObject*>(button->UpButton()),
+                     static_cast<QObject*>(button->DownButton())})
+    o->removeEventFilter(this);
+}
+
+void TCSpinEdit::setEditorEnabled(bool on) {
+  FEditorEnabled = on;
+  setAcceptDrops(on);  // a drop is a paste
+}
+
+int TCSpinEdit::GetValue() {
+  if (const std::optional<int> v = StrToInt(text())) return *v;
+  setText(QString::number(FMinValue));  // differs from the unreadable text: fires textChanged
+  return FMinValue;
+}
+
+void TCSpinEdit::SetValue(int v) {
+  const QString t = QString::number(CheckValue(v));
+  if (t != text()) setText(t);
+}
+
+int TCSpinEdit::CheckValue(int v) const {
+  if (FMaxValue == FMinValue) return v;
+  if (v < FMinValue) return FMinValue;
+  if (v > FMaxValue) return FMaxValue;
+  return v;
+}
+
+bool TCSpinEdit::IsValidChar(QChar c) const {
+  const char16_t u = c.unicode();
+  const QString point = locale().decimalPoint();
+  bool ok = (point.size() == 1 && c == point[0]) || u == u'+' || u == u'-' ||
+            (u >= u'0' && u <= u'9') || (u < 32 && u != 13);
+  if (!FEditorEnabled && ok && (u >= 32 || u == 8)) ok = false;
+  return ok;
+}
+
+void TCSpinEdit::Step(long long delta) {
+  if (isReadOnly()) {
+    widgets::Beep();
+    return;
+  }
+  // Saturating, so stepping at the ends of the 32-bit range cannot wrap.
+  SetValue(SaturateToInt(static_cast<long long>(GetValue()) + delta));
+}
+
+void TCSpinEdit::UpClick(QObject*) { Step(FIncrement); }
+void TCSpinEdit::DownClick(QObject*) { Step(-static_cast<long long>(FIncrement)); }
+
+int TCSpinEdit::MinHeightFor(int fontHeight, int systemFontHeight, int borderHeight) {
+  const int i = std::min(systemFontHeight, fontHeight);
+  return fontHeight + i / 4 + 4 * borderHeight + 2;
+}
+
+int TCSpinEdit::GetMinHeight() const {
+  const int systemHeight = QFontMetrics(QFontDatabase::systemFont(QFontDatabase::GeneralFont)).height();
+  return MinHeightFor(fontMetrics().height(), systemHeight, 1);
+}
+
+// Keeps the text left of the arrow pair: the text area ends where the pair
+// begins (the line edit adds its own small inner margin on top).
+void TCSpinEdit::SetEditRect() {
+  if (!FButton) return;
+  QStyleOptionFrame opt;
+  initStyleOption(&opt);
+  const QRect contents = style()->subElementRect(QStyle::SE_LineEditContents, &opt, this);
+  const int pairLeft = width() - FButton->width() - 5;
+  const int right = std::max(0, contents.right() + 1 - pairLeft);
+  const QMargins m = textMargins();
+  if (m.right() != right) setTextMargins(m.left(), m.top(), right, m.bottom());
+}
+
+void TCSpinEdit::resizeEvent(QResizeEvent* e) {
+  QLineEdit::resizeEvent(e);
+  const int minHeight = GetMinHeight();
+  if (height() < minHeight) {
+    resize(width(), minHeight);  // comes back here with the new size
+    return;
+  }
+  if (FButton) {
+    FButton->setGeometry(width() - FButton->width() - 5, 0, FButton->width(), height() - 5);
+    SetEditRect();
+  }
+}
+
+void TCSpinEdit::keyPressEvent(QKeyEvent* e) {
+  const int key = e->key();
+  if (key == Qt::Key_Up || key == Qt::Key_Down) {
+    QPointer<TCSpinEdit> self(this);
+    if (key == Qt::Key_Up)
+      UpClick(this);
+    else
+      DownClick(this);
+    if (self) QLineEdit::keyPressEvent(e);
+    return;
+  }
+  if (e->matches(QKeySequence::Cut) || e->matches(QKeySequence::Paste)) {
+    if (EditingBlocked()) {
+      e->accept();
+      return;
+    }
+    QLineEdit::keyPressEvent(e);
+    return;
+  }
+  if (!FEditorEnabled &&
+      (e->matches(QKeySequence::Delete) || e->matches(QKeySequence::DeleteEndOfWord) ||
+       e->matches(QKeySequence::DeleteStartOfWord) || e->matches(QKeySequence::DeleteEndOfLine) ||
+       e->matches(QKeySequence::DeleteCompleteLine) || e->matches(QKeySequence::Undo) ||
+       e->matches(QKeySequence::Redo))) {
+    e->accept();  // only the arrows change the text
+    return;
+  }
+
+  // The characters this key types, as the character filter sees them.
+  QString chars;
+  switch (key) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      chars = QStringLiteral("\r");
+      break;
+    case Qt::Key_Backspace:
+      chars = QStringLiteral("\b");
+      break;
+    case Qt::Key_Delete:
+      break;  // an editing key, not a character
+    default: {
+      const Qt::KeyboardModifiers mods = e->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier |
+                                                           Qt::AltModifier | Qt::MetaModifier);
+      // Ctrl and Ctrl+Shift combinations are shortcuts and never type text.
+      if (mods != Qt::ControlModifier && mods != (Qt::ControlModifier | Qt::ShiftModifier))
+        chars = e->text();
+      chars.remove(QChar(0x7f));
+    }
+  }
+  for (const QChar c : chars) {
+    if (!IsValidChar(c)) {
+      widgets::Beep();
+      e->accept();
+      return;
+    }
+  }
+  QLineEdit::keyPressEvent(e);
+}
+
+void TCSpinEdit::inputMethodEvent(QInputMethodEvent* e) {
+  const QString commit = e->commitString();
+  QString kept;
+  for (const QChar c : commit) {
+    if (IsValidChar(c))
+      kept += c;
+    else
+      widgets::Beep();
+  }
+  if (kept == commit) {
+    QLineEdit::inputMethodEvent(e);
+    return;
+  }
+  QInputMethodEvent filtered(e->preeditString(), e->attributes());
+  filtered.setCommitString(kept, e->replacementStart(), e->replacementLength());
+  QLineEdit::inputMethodEvent(&filtered);
+  e->setAccepted(filtered.isAccepted());
+}
+
+void TCSpinEdit::focusInEvent(QFocusEvent* e) {
+  const Qt::FocusReason reason = e->reason();
+  const bool tabLike = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
+                       reason == Qt::ShortcutFocusReason;
+  if (tabLike && !FAutoSelect) {
+    // The line edit selects everything on Tab by itself; AutoSelect decides here.
+    QFocusEvent plain(QEvent::FocusIn, Qt::OtherFocusReason);
+    QLineEdit::focusInEvent(&plain);
+  } else {
+    QLineEdit::focusInEvent(e);
+  }
+  // Returning to the window or from a popup is not entering the field.
+  if (!FAutoSelect || reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason)
+    return;
+  if (reason == Qt::MouseFocusReason)
+    FMouseFocusPending = true;  // decided when the press itself arrives
+  else
+    selectAll();
+}
+
+void TCSpinEdit::focusOutEvent(QFocusEvent* e) {
+  QLineEdit::focusOutEvent(e);
+  FMouseFocusPending = false;
+  // A popup opening or the window losing activation is not leaving the field.
+  if (e->reason() == Qt::PopupFocusReason || e->reason() == Qt::ActiveWindowFocusReason) return;
+  const int v = GetValue();
+  if (CheckValue(v) != v) SetValue(v);
+}
+
+void TCSpinEdit::mousePressEvent(QMouseEvent* e) {
+  const bool pending = FMouseFocusPending;
+  FMouseFocusPending = false;
+  QLineEdit::mousePressEvent(e);
+  if (pending && FAutoSelect && e->button() != Qt::LeftButton) selectAll();
+}
+
+void TCSpinEdit::mouseReleaseEvent(QMouseEvent* e) {
+  // Middle-button paste of the selection clipboard.
+  if (e->button() == Qt::MiddleButton && EditingBlocked()) {
+    e->accept();
+    return;
+  }
+  QLineEdit::mouseReleaseEvent(e);
+}
+
+bool TCSpinEdit::eventFilter(QObject* watched, QEvent* e) {
+  // A press on the arrows that brought the focus here is not a press on the
+  // edit itself, so the text gets selected.
+  if (e->type() == QEvent::MouseButtonPress && FMouseFocusPending && FButton &&
+      (watched == FButton || watched == FButton->UpButton() || watched == FButton->DownButton())) {
+    FMouseFocusPending = false;
+    if (FAutoSelect) selectAll();
+  }
+  return QLineEdit::eventFilter(watched, e);
+}
+
+QMenu* TCSpinEdit::CreateContextMenu() {
+  QMenu* menu = createStandardContextMenu();
+  if (EditingBlocked()) {
+    for (QAction* a : menu->actions()) {
+      const QString name = a->objectName();
+      const bool cutOrPaste = name == u"edit-cut" || name == u"edit-paste";
+      const bool otherEdit = name == u"edit-delete" || name == u"edit-undo" || name == u"edit-redo";
+      if (cutOrPaste || (!FEditorEnabled && otherEdit)) a->setEnabled(false);
+    }
+  }
+  return menu;
+}
+
+void TCSpinEdit::contextMenuEvent(QContextMenuEvent* e) {
+  QMenu* menu = CreateContextMenu();
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  menu->popup(e->globalPos());
+}
