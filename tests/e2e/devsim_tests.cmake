@@ -1,0 +1,10 @@
+# End-to-end test of the device simulator (tools/devsim), run inside the
+# private network namespace. Include this file from tests/e2e/CMakeLists.txt:
+#   include(${CMAKE_CURRENT_SOURCE_DIR}/devsim_tests.cmake)
+find_package(Python3 COMPONENTS Interpreter QUIET)
+if(Python3_Interpreter_FOUND AND TARGET orven-devsim)
+  add_test(NAME devsim_e2e
+           COMMAND ${ORVEN_ISOLATED_NET} ${Python3_EXECUTABLE}
+                   ${CMAKE_CURRENT_LIST_DIR}/devsim_test.py $<TARGET_FILE:orven-devsim>)
+  set_tests_properties(devsim_e2e PROPERTIES LABELS "netns;e2e" RUN_SERIAL TRUE TIMEOUT 180)
+endif()
