@@ -40,14 +40,15 @@ bool PlatformOffersIPv6() {
   return true;
 }
 
-std::string AddressText(const sockaddr_storage& address) {
+// Writes the address as text into 'out', reusing its storage.
+void AssignAddressText(const sockaddr_storage& address, std::string& out) {
   char text[INET6_ADDRSTRLEN] = {};
   if (address.ss_family == AF_INET6) {
     ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(address).sin6_addr, text, sizeof text);
   } else {
     ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(address).sin_addr, text, sizeof text);
   }
-  return text;
+  out.assign(text);
 }
 
 std::uint16_t AddressPort(const sockaddr_storage& address) {
@@ -99,7 +100,7 @@ void AllocateAndBind(TIdSocketHandle& binding) {
   sockaddr_storage bound{};
   socklen_t boundLength = sizeof bound;
   if (::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &boundLength) == 0) {
-    binding.IP = AddressText(bound);
+    AssignAddressText(bound, binding.IP);
     binding.Port = AddressPort(bound);
   }
 }
@@ -216,7 +217,7 @@ class TIdUDPListenerThread {
         if (!ReceiveOne(binding_.Handle, buffer_.get(), size_, length, source)) continue;
         if (length > size_) throw EIdSocketError(10040);  // longer than the buffer: dropped whole
         data_.assign(buffer_.get(), buffer_.get() + length);
-        binding_.PeerIP = AddressText(source);
+        AssignAddressText(source, binding_.PeerIP);
         binding_.PeerPort = AddressPort(source);
         server_.handOver_.invoke(server_.gate_, call_);
       } catch (...) {
@@ -368,7 +369,7 @@ class TIdIPMCastClient::ReceiverThread {
         if (length == 0) throw EIdUDPReceiveErrorZeroBytes();
         data_.assign(buffer_.get(), buffer_.get() + length);
         current_ = client_.bindings_[i].get();
-        current_->PeerIP = AddressText(source);
+        AssignAddressText(source, current_->PeerIP);
         current_->PeerPort = AddressPort(source);
         client_.handOver_.invoke(client_.gate_, call_);
       }

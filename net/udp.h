@@ -60,7 +60,12 @@ class TIdUDPServer {
   std::vector<std::unique_ptr<TIdSocketHandle>>& Bindings() { return bindings_; }
 
   bool Active() const { return active_; }
-  void SetActive(bool value);  // throws EIdException subclasses on failure
+  // Throws EIdException subclasses when activation fails. Both directions are
+  // GUI-thread calls; deactivation lets go of a waiting hand-over, so it never
+  // waits for the GUI thread, but it must not be called from inside this
+  // endpoint's own read event (the thread that delivered it cannot end
+  // before the read event has returned).
+  void SetActive(bool value);
 
  private:
   void activate();
@@ -92,7 +97,7 @@ class TIdIPMCastClient {
   std::vector<std::unique_ptr<TIdSocketHandle>>& Bindings() { return bindings_; }
 
   bool Active() const { return active_; }
-  void SetActive(bool value);
+  void SetActive(bool value);  // as TIdUDPServer::SetActive
 
   // True while the receiver thread runs; false once an error ended it.
   bool Receiving() const { return receiving_.load(); }

@@ -521,9 +521,11 @@ TEST_F(Endpoints, AnAnnouncementIsAnsweredByBroadcastToItsSourcePort) {
   // The road of a write: the read event answers by broadcast to the port the
   // announcement came from.
   net::TIdUDPClient client;
-  server_.OnUDPRead = [&](net::TIdUDPListenerThread*, const TIdBytes& data, net::TIdSocketHandle& binding) {
-    client.Broadcast(data, binding.PeerPort);
-  };
+  gui_.Run([&] {  // the read event belongs to the GUI thread
+    server_.OnUDPRead = [&](net::TIdUDPListenerThread*, const TIdBytes& data, net::TIdSocketHandle& binding) {
+      client.Broadcast(data, binding.PeerPort);
+    };
+  });
   Peer device;
   ASSERT_TRUE(device.Bind("0.0.0.0", 0));
   ASSERT_TRUE(device.SendTo("127.0.0.1", kListenPort, Bytes("announce")));

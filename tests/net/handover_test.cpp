@@ -181,6 +181,31 @@ TEST(net_HandOver, CallsQueuedWhileDrainingRunInTheSameDrain) {
   EXPECT_EQ(order, (std::vector<int>{1, 2}));
 }
 
+TEST(net_HandOver, ACallMayDrainAgainAsAModalMessageLoopDoes) {
+  net::HandOver handOver([] {});
+  net::Gate gate;
+  handOver.open(gate);
+
+  std::vector<std::string> events;
+  std::thread second;
+  std::thread first([&] {
+    handOver.invoke(gate, [&] {
+      events.push_back("first begins");
+      second = std::thread([&] { handOver.invoke(gate, [&] { events.push_back("second"); }); });
+      ASSERT_TRUE(WaitFor([&] { return handOver.pending() == 1; }));
+      // A message box inside the handler runs the wake-up message: the next
+      // datagram is handled before this one has finished.
+      EXPECT_EQ(handOver.drain(), 1u);
+      events.push_back("first ends");
+    });
+  });
+  ASSERT_TRUE(WaitFor([&] { return handOver.pending() == 1; }));
+  EXPECT_EQ(handOver.drain(), 1u);
+  first.join();
+  second.join();
+  EXPECT_EQ(events, (std::vector<std::string>{"first begins", "second", "first ends"}));
+}
+
 TEST(net_HandOver, CloseWhileACallOfTheSameGateRunsLetsThatCallFinish) {
   // The gate is closed from inside a running call (as when a handler ends
   // the program): the running call completes normally, the queued one of
