@@ -1,0 +1,127 @@
+// The standard controls of the windows, on Qt Widgets, with the behaviour the
+// windows rely on: plain-text labels that size themselves to their text,
+// edits that report leaving and typed characters, a list box over the device
+// list whose click handler runs only for the user's selections.
+#pragma once
+
+#include <QAbstractListModel>
+#include <QCheckBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPushButton>
+
+#include <functional>
+
+#include "engine/device_list.h"
+
+namespace app {
+
+// A label: always plain text. An auto-sized label takes the width of its
+// text; a right-justified one keeps its right edge when the text changes.
+class TLabel : public QLabel {
+  Q_OBJECT
+ public:
+  TLabel(QWidget* parent, const QString& caption, QRect geometry, bool rightJustify);
+  void setCaption(const QString& caption);
+  QString caption() const { return text(); }
+
+ private:
+  bool rightJustify_;
+};
+
+// A single-line edit. OnExit runs when the focus moves to another control of
+// the window; OnKeyPress sees every typed character first and may change it
+// or discard it (by setting it to 0).
+class TEdit : public QLineEdit {
+  Q_OBJECT
+ public:
+  TEdit(QWidget* parent, QRect geometry, int maxLength);
+  std::function<void(QChar& key)> OnKeyPress;
+
+ signals:
+  void exited();
+
+ protected:
+  void keyPressEvent(QKeyEvent* e) override;
+  void focusOutEvent(QFocusEvent* e) override;
+};
+
+// The check box, with its caption on the left and the box on the right.
+class TCheckBox : public QCheckBox {
+  Q_OBJECT
+ public:
+  TCheckBox(QWidget* parent, const QString& caption, QRect geometry);
+};
+
+// A panel without caption.
+class TPanel : public QFrame {
+  Q_OBJECT
+ public:
+  TPanel(QWidget* parent, QRect geometry);
+};
+
+// A bevel drawn as one horizontal line along its top edge, or as a frame.
+class TBevel : public QFrame {
+  Q_OBJECT
+ public:
+  enum class Shape { TopLine, Box };
+  TBevel(QWidget* parent, QRect geometry, Shape shape);
+
+ protected:
+  void paintEvent(QPaintEvent* e) override;
+
+ private:
+  Shape shape_;
+};
+
+class TButton : public QPushButton {
+  Q_OBJECT
+ public:
+  TButton(QWidget* parent, const QString& caption, QRect geometry);
+};
+
+// The lines of the device list as a model: the identity texts, read from the
+// list on demand, so a line costs no item object of its own.
+class DeviceListModel : public QAbstractListModel, public engine::DeviceList::Observer {
+  Q_OBJECT
+ public:
+  explicit DeviceListModel(engine::DeviceList& list, QObject* parent = nullptr);
+  ~DeviceListModel() override;
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+
+  void aboutToAppend(int index) override;
+  void appended(int index) override;
+
+ private:
+  engine::DeviceList& list_;
+  bool inserting_ = false;
+};
+
+// The device list box. ItemIndex is the selected line (-1: none); setting it
+// runs no handler. OnClick (the clicked() signal) runs when the user selects
+// a line by mouse or keyboard.
+class TListBox : public QListView {
+  Q_OBJECT
+ public:
+  TListBox(QWidget* parent, QRect geometry, engine::DeviceList& list);
+  int ItemIndex() const;
+  void setItemIndex(int index);
+  int Count() const;
+  QString Item(int index) const;
+
+ signals:
+  void click();
+
+ protected:
+  void mouseReleaseEvent(QMouseEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
+
+ private:
+  DeviceListModel model_;
+  bool pressedOnItem_ = false;
+};
+
+}  // namespace app

@@ -1,0 +1,114 @@
+// The main window: the device list on the left, the details panel on the
+// right, the banner along the bottom, and the three network endpoints.
+#pragma once
+
+#include <QWidget>
+
+#include <memory>
+#include <vector>
+
+#include "app/controls.h"
+#include "device/netconfig.h"
+#include "engine/device_list.h"
+#include "engine/intake.h"
+#include "net/udp.h"
+#include "widgets/cspin.h"
+
+namespace app {
+
+class GuiHandOver;
+
+class TForm1 : public QWidget {
+  Q_OBJECT
+ public:
+  explicit TForm1(QWidget* owner = nullptr);
+  ~TForm1() override;
+
+  // Components, in declaration order.
+  std::unique_ptr<net::TIdUDPServer> UDPServer;
+  TListBox* ListBox1 = nullptr;
+  TPanel* Panel1 = nullptr;
+  TLabel* Label1 = nullptr;
+  TLabel* Label2 = nullptr;
+  TLabel* Label3 = nullptr;
+  TLabel* Label4 = nullptr;
+  TLabel* Label5 = nullptr;
+  TLabel* Label6 = nullptr;
+  TLabel* Label7 = nullptr;
+  TLabel* Label8 = nullptr;
+  TLabel* lblIdent = nullptr;
+  TLabel* Label9 = nullptr;
+  TCheckBox* CheckAuto = nullptr;
+  TCSpinEdit* EdtServerPort = nullptr;
+  TEdit* edtDeviceName = nullptr;
+  TEdit* edtHAddr1 = nullptr;
+  TEdit* edtHAddr2 = nullptr;
+  TLabel* Label10 = nullptr;
+  TLabel* Label11 = nullptr;
+  TBevel* Bevel1 = nullptr;
+  TButton* Button1 = nullptr;
+  TLabel* Label12 = nullptr;
+  TLabel* Label13 = nullptr;
+  std::unique_ptr<net::TIdIPMCastClient> IdIPMCastClient1;
+  std::unique_ptr<net::TIdUDPClient> UDPClient;
+  TEdit* edtPAddr = nullptr;
+  TEdit* edtSubNetMask = nullptr;
+  TEdit* edtGatePAddr = nullptr;
+  TEdit* edtDNS1PAddr = nullptr;
+  TEdit* edtDNS2PAddr = nullptr;
+  TEdit* edtServerPAddr = nullptr;
+  TLabel* Label14 = nullptr;
+  TLabel* Label15 = nullptr;
+
+  // Event handlers.
+  void UDPServerUDPRead(net::TIdUDPListenerThread* AThread, const net::TIdBytes& AData,
+                        net::TIdSocketHandle& ABinding);
+  void ListBox1Click(QObject* Sender);
+  void edtHAddr1KeyPress(QObject* Sender, QChar& Key);
+  void CheckAutoClick(QObject* Sender);
+  void edtDeviceNameChange(QObject* Sender);
+  void edtDeviceNameExit(QObject* Sender);
+  void Button1Click(QObject* Sender);
+  void FormShow(QObject* Sender);
+  void IdIPMCastClient1IPMCastRead(QObject* Sender, const net::TIdBytes& AData,
+                                   net::TIdSocketHandle& ABinding);
+  void edtPAddrExit(QObject* Sender);
+  void edtPAddrChange(QObject* Sender);
+
+  device::NetConfig FPendingConfig{};
+  bool FLoading = false;
+
+  bool IsConfigChanged();
+  void BuildPendingConfig();
+
+  // The device list behind ListBox1.
+  engine::DeviceList& Devices() { return devices_; }
+  const device::DeviceEntry* SelectedEntry();
+  // Intake handler calls so far (diagnostics and tests).
+  long long IntakeCalls() const { return intakeCalls_; }
+  GuiHandOver& HandOverObject() { return *handOver_; }
+
+ protected:
+  void showEvent(QShowEvent* e) override;
+  void closeEvent(QCloseEvent* e) override;
+
+ private:
+  void BuildLayout();
+  void WireDispatchTable();
+  void DeactivateEndpoints() noexcept;
+  engine::PanelValues ReadPanel();
+  engine::ConfirmGate DialogGate() const;
+  void ConfirmationStep(std::vector<std::uint8_t>& work, std::uint16_t peerPort);
+  void SetEditText(QLineEdit* edit, const QString& text);
+
+  engine::DeviceList devices_;
+  GuiHandOver* handOver_ = nullptr;
+  long long intakeCalls_ = 0;
+};
+
+// The two windows, created at start-up.
+extern TForm1* Form1;
+class TForm2;
+extern TForm2* Form2;
+
+}  // namespace app
