@@ -1,6 +1,8 @@
 #include "widgets/cspin.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QCoreApplication>
 #include <QContextMenuEvent>
 #include <QFocusEvent>
 #include <QFontDatabase>
@@ -572,15 +574,20 @@ bool TCSpinEdit::eventFilter(QObject* watched, QEvent* e) {
   return QLineEdit::eventFilter(watched, e);
 }
 
+// The standard menu's actions call the line edit's slots directly, so the
+// ones that are not allowed are disabled. They are recognised by their
+// texts, which the line edit builds from these same translated strings.
 QMenu* TCSpinEdit::CreateContextMenu() {
   QMenu* menu = createStandardContextMenu();
-  if (EditingBlocked()) {
-    for (QAction* a : menu->actions()) {
-      const QString name = a->objectName();
-      const bool cutOrPaste = name == u"edit-cut" || name == u"edit-paste";
-      const bool otherEdit = name == u"edit-delete" || name == u"edit-undo" || name == u"edit-redo";
-      if (cutOrPaste || (!FEditorEnabled && otherEdit)) a->setEnabled(false);
-    }
+  if (!EditingBlocked()) return menu;
+  const auto label = [](const char* source) { return QCoreApplication::translate("QLineEdit", source); };
+  const QString cut = label("Cu&t"), paste = label("&Paste");
+  const QString others[] = {label("Delete"), label("&Undo"), label("&Redo")};
+  for (QAction* a : menu->actions()) {
+    const QString text = a->text().section(u'\t', 0, 0);
+    const bool cutOrPaste = text == cut || text == paste;
+    const bool otherEdit = std::find(std::begin(others), std::end(others), text) != std::end(others);
+    if (cutOrPaste || (!FEditorEnabled && otherEdit)) a->setEnabled(false);
   }
   return menu;
 }
