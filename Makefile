@@ -7,7 +7,7 @@ CMAKE_ARGS ?=
 PACKAGES   := cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev \
               libgtest-dev libgmock-dev libbenchmark-dev \
               fonts-wqy-zenhei iproute2 util-linux xvfb xauth \
-              clang libclang-rt-14-dev
+              clang libclang-rt-14-dev python3
 
 .PHONY: all deps build run test demo bench fuzz test-asan test-tsan clean
 

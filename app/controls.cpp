@@ -4,6 +4,8 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 #include <QStyledItemDelegate>
 
 #include "device/fields.h"
@@ -71,9 +73,31 @@ void TEdit::focusOutEvent(QFocusEvent* e) {
 
 TCheckBox::TCheckBox(QWidget* parent, const QString& caption, QRect geometry)
     : QCheckBox(caption, parent) {
-  setLayoutDirection(Qt::RightToLeft);
   setGeometry(geometry);
 }
+
+void TCheckBox::paintEvent(QPaintEvent*) {
+  QStylePainter p(this);
+  QStyleOptionButton opt;
+  initStyleOption(&opt);
+  const int box = style()->pixelMetric(QStyle::PM_IndicatorWidth, &opt, this);
+  const int boxHeight = style()->pixelMetric(QStyle::PM_IndicatorHeight, &opt, this);
+  QStyleOptionButton indicator = opt;
+  indicator.rect = QRect(width() - box - 1, (height() - boxHeight) / 2, box, boxHeight);
+  p.drawPrimitive(QStyle::PE_IndicatorCheckBox, indicator);
+  QStyleOptionButton label = opt;
+  label.rect = QRect(0, 0, width() - box - 4, height());
+  p.drawItemText(label.rect, Qt::AlignLeft | Qt::AlignVCenter, palette(), isEnabled(), text(),
+                 QPalette::WindowText);
+  if (hasFocus()) {
+    QStyleOptionFocusRect focus;
+    focus.initFrom(this);
+    focus.rect = QRect(0, 0, fontMetrics().horizontalAdvance(text()) + 2, height());
+    p.drawPrimitive(QStyle::PE_FrameFocusRect, focus);
+  }
+}
+
+bool TCheckBox::hitButton(const QPoint& pos) const { return rect().contains(pos); }
 
 TPanel::TPanel(QWidget* parent, QRect geometry) : QFrame(parent) {
   setFrameShape(QFrame::StyledPanel);

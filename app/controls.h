@@ -53,6 +53,12 @@ class TCheckBox : public QCheckBox {
   Q_OBJECT
  public:
   TCheckBox(QWidget* parent, const QString& caption, QRect geometry);
+
+ protected:
+  // The caption starts at the left edge, the box sits at the right edge, and
+  // a click anywhere on the control toggles it.
+  void paintEvent(QPaintEvent* e) override;
+  bool hitButton(const QPoint& pos) const override;
 };
 
 // A panel without caption.

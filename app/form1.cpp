@@ -44,6 +44,8 @@ TForm1::TForm1(QWidget* owner)
                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
   handOver_ = new GuiHandOver(this);
+  // Errors raised by an arrow's click of the spin edit reach the default display too.
+  widgets::SetExceptionHandler([](std::exception_ptr error) { ShowException(error); });
   BuildLayout();
   WireDispatchTable();
 

@@ -410,8 +410,14 @@ int TCSpinEdit::MinHeightFor(int fontHeight, int systemFontHeight, int borderHei
 }
 
 int TCSpinEdit::GetMinHeight() const {
-  const int systemHeight = QFontMetrics(QFontDatabase::systemFont(QFontDatabase::GeneralFont)).height();
-  return MinHeightFor(fontMetrics().height(), systemHeight, 1);
+  // A font given in pixels counts by that height, the character height the
+  // layout was designed for: a stand-in face with taller metrics must not
+  // make the field grow.
+  const auto cellHeight = [](const QFont& font) {
+    return font.pixelSize() > 0 ? font.pixelSize() : QFontMetrics(font).height();
+  };
+  const int systemHeight = cellHeight(QFontDatabase::systemFont(QFontDatabase::GeneralFont));
+  return MinHeightFor(cellHeight(font()), systemHeight, 1);
 }
 
 // Keeps the text left of the arrow pair: the text area ends where the pair
