@@ -1,0 +1,147 @@
+// The whole program path through real sockets: start-up, announcements on
+// both endpoints, and start-up failures.
+#include "app_fixture.h"
+
+#include <QEventLoop>
+
+using namespace apptest;
+
+namespace {
+
+// Runs the GUI loop until cond holds or the time is up.
+bool WaitFor(const std::function<bool()>& cond, int ms = 2000) {
+  for (int waited = 0; waited < ms && !cond(); waited += 5) QTest::qWait(5);
+  return cond();
+}
+
+}  // namespace
+
+TEST_F(AppTest, AnnouncementsOnBothPathsListEachDeviceOnceInArrivalOrder) {
+  ASSERT_TRUE(f1->UDPServer->Active());
+  ASSERT_TRUE(f1->IdIPMCastClient1->Active());
+  Peer a, b, c;
+  a.SendTo("255.255.255.255", 60080, Packet(kDevB, Config(2)));
+  ASSERT_TRUE(WaitFor([&] { return f1->ListBox1->Count() == 1; }));
+  b.SendTo("230.1.1.100", 60081, Packet(kDevA, Config(1)));
+  ASSERT_TRUE(WaitFor([&] { return f1->ListBox1->Count() == 2; }));
+  // One device on both paths, and repeats.
+  for (int i = 0; i < 3; ++i) {
+    c.SendTo("255.255.255.255", 60080, Packet(0x0012AB34CD5603ull, Config(3)));
+    c.SendTo("230.1.1.100", 60081, Packet(0x0012AB34CD5603ull, Config(3)));
+    a.SendTo("230.1.1.100", 60081, Packet(kDevB, Config(2)));
+  }
+  ASSERT_TRUE(WaitFor([&] { return f1->IntakeCalls() >= 11; }));
+  QTest::qWait(50);
+  ASSERT_EQ(f1->ListBox1->Count(), 3);
+  EXPECT_EQ(f1->ListBox1->Item(0), "0012AB34CD5602");
+  EXPECT_EQ(f1->ListBox1->Item(1), "0012AB34CD5601");
+  EXPECT_EQ(f1->ListBox1->Item(2), "0012AB34CD5603");
+  EXPECT_EQ(f1->ListBox1->ItemIndex(), 0);
+  EXPECT_EQ(f1->lblIdent->text(), "0012AB34CD5602");
+}
+
+TEST_F(AppTest, GarbageAndEmptyDatagramsChangeNothing) {
+  Peer p;
+  p.SendTo("255.255.255.255", 60080, {});
+  p.SendTo("255.255.255.255", 60080, net::TIdBytes(9000, 0x4F));
+  auto bad = Packet(kDevA, Config(1));
+  bad[72] ^= 1;
+  p.SendTo("255.255.255.255", 60080, bad);
+  p.SendTo("255.255.255.255", 60080, Packet(kDevA, Config(1), 0x5A));
+  p.SendTo("255.255.255.255", 60080, Packet(kDevA, Config(1), 0x01));
+  p.SendTo("255.255.255.255", 60080, Packet(kDevB, Config(2)));  // the one that counts
+  ASSERT_TRUE(WaitFor([&] { return f1->ListBox1->Count() == 1; }));
+  QTest::qWait(50);
+  EXPECT_EQ(f1->ListBox1->Count(), 1);
+  EXPECT_EQ(f1->ListBox1->Item(0), "0012AB34CD5602");
+  EXPECT_TRUE(f1->IdIPMCastClient1->Receiving()) << "nothing was sent to the group";
+}
+
+TEST_F(AppTest, AnEmptyDatagramToTheGroupEndsMulticastReceptionOnly) {
+  Peer p;
+  p.SendTo("230.1.1.100", 60081, {});
+  ASSERT_TRUE(WaitFor([&] { return !f1->IdIPMCastClient1->Receiving(); }));
+  p.SendTo("230.1.1.100", 60081, Packet(kDevA, Config(1)));
+  p.SendTo("255.255.255.255", 60080, Packet(kDevB, Config(2)));
+  ASSERT_TRUE(WaitFor([&] { return f1->ListBox1->Count() == 1; }));
+  QTest::qWait(50);
+  EXPECT_EQ(f1->ListBox1->Item(0), "0012AB34CD5602");
+  EXPECT_TRUE(f1->IdIPMCastClient1->Active()) << "still counts as active";
+}
+
+TEST_F(AppTest, ClosingWhileDevicesAnnounceRunsTheHandlerNoMore) {
+  Peer p;
+  for (int i = 0; i < 50; ++i) p.SendTo("255.255.255.255", 60080, Packet(kDevA + i, Config(i)));
+  QTest::qWait(20);
+  for (int i = 0; i < 50; ++i) p.SendTo("255.255.255.255", 60080, Packet(kDevA + i, Config(i)));
+  const long long before = f1->IntakeCalls();
+  delete app::Form2;
+  app::Form2 = nullptr;
+  app::TForm1* form = f1;
+  app::Form1 = nullptr;
+  form->UDPServer->SetActive(false);
+  form->IdIPMCastClient1->SetActive(false);
+  const long long atDeactivation = form->IntakeCalls();
+  for (int i = 0; i < 20; ++i) p.SendTo("255.255.255.255", 60080, Packet(kDevA, Config(1)));
+  QTest::qWait(100);
+  EXPECT_EQ(form->IntakeCalls(), atDeactivation);
+  EXPECT_GE(atDeactivation, before);
+  delete form;
+}
+
+// Start-up failures: the window shows the error once and ends the loop it
+// runs in; the program then returns 0.
+class StartupFailure : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    delete app::Form2;
+    delete app::Form1;
+    app::Form1 = nullptr;
+    app::Form2 = nullptr;
+  }
+  // Shows a new main window from inside a running loop; returns the loop's
+  // exit code (99 when nothing ended it) and the boxes that were shown.
+  std::pair<int, std::vector<Box>> Start() {
+    app::Form1 = new app::TForm1();
+    app::Form2 = new app::TForm2();
+    int code = 99;
+    auto boxes = CatchBoxes([&] {
+      // The application's own loop, as the program runs it.
+      QTimer::singleShot(0, [] { app::Form1->show(); });
+      QTimer guard;
+      guard.setSingleShot(true);
+      QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+      guard.start(3000);
+      code = QCoreApplication::exec();
+    });
+    return {code, boxes};
+  }
+};
+
+TEST_F(StartupFailure, ListenerPortTakenShowsTheBindErrorOnceAndEnds) {
+  Peer holder(60080);
+  const auto [code, boxes] = Start();
+  EXPECT_EQ(code, 0);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "Could not bind socket. Address and port are already in use.");
+  EXPECT_EQ(boxes[0].title, "ORVEN网络设备现场设置程序");
+  EXPECT_FALSE(app::Form1->IdIPMCastClient1->Active()) << "the second endpoint is never tried";
+}
+
+TEST_F(StartupFailure, GroupPortTakenShowsTheBindErrorOnce) {
+  Peer holder(60081);
+  const auto [code, boxes] = Start();
+  EXPECT_EQ(code, 0);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "Could not bind socket. Address and port are already in use.");
+  EXPECT_TRUE(app::Form1->UDPServer->Active());
+}
+
+TEST_F(StartupFailure, ASecondCopyEndsAtOnce) {
+  app::TForm1 first;
+  first.UDPServer->SetActive(true);
+  const auto [code, boxes] = Start();
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(boxes.size(), 1u);
+  EXPECT_TRUE(first.UDPServer->Active()) << "the first copy is unaffected";
+}
