@@ -14,20 +14,11 @@
 
 #include "widgets/cspin.h"
 
-// A font whose character cell is 15 pixels high, or the nearest there is.
+// The main window's font size: characters 15 pixels high.
 inline QFont FifteenPixelFont() {
-  QFont best;
-  int bestDiff = 1000;
-  for (int px = 8; px <= 20; ++px) {
-    QFont f(QStringLiteral("DejaVu Sans"));
-    f.setPixelSize(px);
-    const int diff = std::abs(QFontMetrics(f).height() - 15);
-    if (diff < bestDiff) {
-      best = f;
-      bestDiff = diff;
-    }
-  }
-  return best;
+  QFont f(QStringLiteral("DejaVu Sans"));
+  f.setPixelSize(15);
+  return f;
 }
 
 class SpinWindowTest : public ::testing::Test {
