@@ -27,11 +27,38 @@ void TLabel::setCaption(const QString& caption) {
   setText(caption);
   // Auto-size: the width follows the text; a right-justified label keeps
   // its right edge where it was.
-  const int newWidth = fontMetrics().horizontalAdvance(caption);
+  int newWidth = fontMetrics().horizontalAdvance(caption);
+  if (blankWidth_ > 0)
+    newWidth += static_cast<int>(caption.count(u' ')) *
+                (blankWidth_ - fontMetrics().horizontalAdvance(QLatin1Char(' ')));
   if (rightJustify_)
     setGeometry(right - newWidth, y(), newWidth, height());
   else
     resize(newWidth, height());
+}
+
+void TLabel::setBlankWidth(int pixels) {
+  blankWidth_ = pixels;
+  setCaption(text());
+}
+
+void TLabel::paintEvent(QPaintEvent* e) {
+  if (blankWidth_ <= 0) {
+    QLabel::paintEvent(e);
+    return;
+  }
+  QPainter p(this);
+  p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+  const QFontMetrics fm = fontMetrics();
+  int x = 0;
+  for (QChar c : text()) {
+    if (c == u' ') {
+      x += blankWidth_;
+      continue;
+    }
+    p.drawText(x, fm.ascent(), QString(c));
+    x += fm.horizontalAdvance(c);
+  }
 }
 
 TEdit::TEdit(QWidget* parent, QRect geometry, int maxLength) : QLineEdit(parent) {

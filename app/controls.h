@@ -26,9 +26,16 @@ class TLabel : public QLabel {
   TLabel(QWidget* parent, const QString& caption, QRect geometry, bool rightJustify);
   void setCaption(const QString& caption);
   QString caption() const { return text(); }
+  // Draws every blank this many pixels wide (0: as the font has it), so a
+  // text laid out with blanks keeps its design positions in any face.
+  void setBlankWidth(int pixels);
+
+ protected:
+  void paintEvent(QPaintEvent* e) override;
 
  private:
   bool rightJustify_;
+  int blankWidth_ = 0;
 };
 
 // A single-line edit. OnExit runs when the focus moves to another control of

@@ -107,6 +107,9 @@ void TForm1::BuildLayout() {
   Button1 = new TButton(p, QStringLiteral("写入配置"), QRect(248, 377, 123, 25));
   Button1->setEnabled(false);
   // Label14's colons stand between the hardware-address parts, behind edtHAddr1.
+  // The blanks are as wide as in the design face (8 pixels), so the second
+  // colon lands in the gap before edtHAddr2 whatever face stands in.
+  Label14->setBlankWidth(8);
   Label14->lower();
 
   ListBox1 = new TListBox(this, QRect(0, 0, 160, 419), devices_);
