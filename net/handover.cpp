@@ -2,20 +2,44 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <thread>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 
 namespace net {
 
 namespace {
-// How often a receiving thread looks at its item before parking on the
-// condition variable. The GUI thread usually answers within microseconds
-// when it is idle, so a short look avoids a sleep/wake pair per datagram.
-constexpr int kSpinRounds = 200;
+
+using Clock = std::chrono::steady_clock;
+
+// How long a receiving thread looks at its item before parking on the
+// condition variable. The GUI thread usually answers within microseconds,
+// so a short look avoids a sleep/wake pair per datagram; a yield now and
+// then lets a GUI thread that shares the processor run.
+constexpr auto kSpinTime = std::chrono::microseconds(150);
+constexpr int kPausesPerYield = 16;
+// How long a drain that has just run a call stays for the next queued call
+// before it gives the GUI thread back to its event loop.
+constexpr auto kLingerTime = std::chrono::microseconds(60);
 // Upper bound of calls one drain() runs. Calls queued while draining are run
 // in the same drain, but a steady stream from several receiving threads must
 // not keep the GUI thread inside drain() for ever; when the bound is hit the
-// GUI thread is woken again so the rest runs after its other events.
+// GUI thread is woken again so the rest runs after its other events. A drain
+// that has run for kMaxDrainTime no longer stays for calls not yet queued.
 constexpr std::size_t kMaxRunsPerDrain = 256;
+constexpr auto kMaxDrainTime = std::chrono::milliseconds(4);
+
+inline void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+  _mm_pause();
+#else
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+#endif
+}
+
 }  // namespace
 
 // Lives on the stack of the receiving thread for the duration of invoke().
@@ -34,12 +58,15 @@ bool HandOver::invoke(Gate& gate, const Call& call) {
   Item item;
   item.gate = &gate;
   item.call = &call;
+  bool wake = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!gate.open_) return false;
     queue_.push_back(&item);
+    queued_.store(queue_.size(), std::memory_order_release);
+    wake = !draining_;
   }
-  if (wake_) {
+  if (wake && wake_) {
     try {
       wake_();
     } catch (...) {
@@ -52,7 +79,15 @@ bool HandOver::invoke(Gate& gate, const Call& call) {
     const int s = item.state.load(std::memory_order_acquire);
     return s == Item::Done || s == Item::Released;
   };
-  for (int i = 0; i < kSpinRounds && !finishedState(); ++i) std::this_thread::yield();
+  const auto spinEnd = Clock::now() + kSpinTime;
+  for (int i = 1; !finishedState(); ++i) {
+    if (i % kPausesPerYield != 0) {
+      CpuRelax();
+      continue;
+    }
+    if (Clock::now() >= spinEnd) break;
+    std::this_thread::yield();
+  }
 
   std::unique_lock<std::mutex> lock(mutex_);
   // Taking the mutex also waits out a notify that the GUI thread may still be
@@ -65,26 +100,51 @@ bool HandOver::invoke(Gate& gate, const Call& call) {
 }
 
 std::size_t HandOver::drain() {
+  const auto start = Clock::now();
   std::size_t ran = 0;
   bool more = false;
+  std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     Item* item = nullptr;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      while (!queue_.empty()) {
-        Item* front = queue_.front();
-        queue_.pop_front();
-        if (front->gate->open_) {
-          front->state.store(Item::Running, std::memory_order_relaxed);
-          item = front;
-          break;
-        }
-        front->state.store(Item::Released, std::memory_order_release);
-        front->finished.notify_one();
+    while (!queue_.empty()) {
+      Item* front = queue_.front();
+      queue_.pop_front();
+      queued_.store(queue_.size(), std::memory_order_release);
+      if (front->gate->open_) {
+        front->state.store(Item::Running, std::memory_order_relaxed);
+        item = front;
+        break;
       }
-      if (item == nullptr) break;
+      front->state.store(Item::Released, std::memory_order_release);
+      front->finished.notify_one();
     }
 
+    if (item == nullptr) {
+      // Nothing queued. After a call, the receiving thread it let go is
+      // probably about to queue its next datagram: stay a moment for it,
+      // unless this drain has already run long enough.
+      if (ran == 0 || Clock::now() - start >= kMaxDrainTime) break;
+      draining_ = true;
+      lock.unlock();
+      const auto lingerEnd = Clock::now() + kLingerTime;
+      for (int i = 1; queued_.load(std::memory_order_acquire) == 0; ++i) {
+        if (i % kPausesPerYield != 0) {
+          CpuRelax();
+          continue;
+        }
+        if (Clock::now() >= lingerEnd) break;
+        // The receiving thread may share this processor.
+        std::this_thread::yield();
+      }
+      lock.lock();
+      if (queue_.empty()) break;
+      continue;
+    }
+
+    // While the call runs, nobody looks at the queue: a call queued meanwhile
+    // (by another receiving thread) wakes the GUI thread as usual.
+    draining_ = false;
+    lock.unlock();
     std::exception_ptr error;
     try {
       (*item->call)();
@@ -93,17 +153,19 @@ std::size_t HandOver::drain() {
     }
     ++ran;
 
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      item->error = std::move(error);
-      item->state.store(Item::Done, std::memory_order_release);
-      item->finished.notify_one();  // under the lock: see invoke()
-      if (ran >= kMaxRunsPerDrain) {
-        more = !queue_.empty();
-        break;
-      }
+    lock.lock();
+    item->error = std::move(error);
+    item->state.store(Item::Done, std::memory_order_release);
+    item->finished.notify_one();  // under the lock: see invoke()
+    if (ran >= kMaxRunsPerDrain) {
+      more = !queue_.empty();
+      break;
     }
+    // The queue is looked at again before this drain returns.
+    draining_ = true;
   }
+  draining_ = false;
+  lock.unlock();
   if (more && wake_) {
     try {
       wake_();
@@ -128,6 +190,7 @@ void HandOver::close(Gate& gate) {
     return true;
   });
   queue_.erase(released, queue_.end());
+  queued_.store(queue_.size(), std::memory_order_release);
 }
 
 std::size_t HandOver::pending() const {

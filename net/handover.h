@@ -9,11 +9,20 @@
 //
 // The GUI thread calls drain() whenever it handles the wake-up message and
 // whenever its event loop goes idle; drain() runs queued calls one at a time
-// in queue order. Each endpoint owns a Gate; closing the gate (on the GUI
+// in queue order.
+//
+// Under a stream of datagrams neither side pays a sleep and a wake-up per
+// datagram: the receiving thread looks at its item for a short while before
+// it parks, and a drain that has just let a receiving thread go stays a few
+// microseconds for its next datagram before it returns to the event loop;
+// while it stays, a queued call needs no wake-up message. Both waits are
+// bounded, and a drain also ends after a bounded time, so other GUI events
+// are never held up for long. Each endpoint owns a Gate; closing the gate (on the GUI
 // thread, when the endpoint is deactivated) releases every waiting and every
 // later invoke() of that gate without running its call.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -67,6 +76,11 @@ class HandOver {
   Wake wake_;
   mutable std::mutex mutex_;
   std::deque<Item*> queue_;
+  // True while a drain will look at the queue again before it returns
+  // (guarded by mutex_); a call queued then needs no wake-up.
+  bool draining_ = false;
+  // queue_.size(), readable without the mutex by a lingering drain.
+  std::atomic<std::size_t> queued_{0};
 };
 
 }  // namespace net

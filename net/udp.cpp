@@ -105,6 +105,25 @@ void AllocateAndBind(TIdSocketHandle& binding) {
   }
 }
 
+// Best effort: a receive buffer that holds a few seconds' worth of
+// announcements, so a GUI thread that is busy for a while (a message box,
+// a long repaint) loses none. It changes nothing else about the socket.
+// Where the system caps the size for ordinary programs, a privileged one
+// may still go beyond the cap.
+constexpr int kReceiveBufferBytes = 4 * 1024 * 1024;
+
+void EnlargeReceiveBuffer(const TIdSocketHandle& binding) noexcept {
+  int size = kReceiveBufferBytes;
+  ::setsockopt(binding.Handle, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+#ifdef SO_RCVBUFFORCE
+  int granted = 0;
+  socklen_t length = sizeof granted;
+  // Linux reports twice the size it was asked for (the rest is its bookkeeping).
+  if (::getsockopt(binding.Handle, SOL_SOCKET, SO_RCVBUF, &granted, &length) == 0 && granted < kReceiveBufferBytes)
+    ::setsockopt(binding.Handle, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size);
+#endif
+}
+
 void SetBroadcastPermission(TIdSocketHandle& binding, bool on) {
   const int value = on ? 1 : 0;
   if (::setsockopt(binding.Handle, SOL_SOCKET, SO_BROADCAST, &value, sizeof value) != 0) ThrowSocketError();
@@ -201,16 +220,23 @@ class TIdUDPListenerThread {
   void Run() {
     RaiseThreadPriority();
     pollfd waitFor{binding_.Handle, POLLIN, 0};
+    // After a datagram the socket is read again at once: under load the
+    // next one is usually there already, and the wait (which is only there
+    // so the stop flag is noticed) would cost a system call per datagram.
+    bool readFirst = false;
     while (!Stopped()) {
-      waitFor.revents = 0;
-      const int ready = ::poll(&waitFor, 1, kWaitMs);
-      if (ready < 0) {
-        if (errno == EINTR) continue;
-        return;  // the socket cannot be waited on any more: this listener ends
+      if (!readFirst) {
+        waitFor.revents = 0;
+        const int ready = ::poll(&waitFor, 1, kWaitMs);
+        if (ready < 0) {
+          if (errno == EINTR) continue;
+          return;  // the socket cannot be waited on any more: this listener ends
+        }
+        if (ready == 0) continue;
+        if (Stopped()) break;
+        if (waitFor.revents & POLLNVAL) return;
       }
-      if (ready == 0) continue;
-      if (Stopped()) break;
-      if (waitFor.revents & POLLNVAL) return;
+      readFirst = false;
       try {
         std::size_t length = 0;
         sockaddr_storage source{};
@@ -219,6 +245,9 @@ class TIdUDPListenerThread {
         data_.assign(buffer_.get(), buffer_.get() + length);
         AssignAddressText(source, binding_.PeerIP);
         binding_.PeerPort = AddressPort(source);
+        // An empty read is also what a shut-down socket gives: wait first
+        // before reading again.
+        readFirst = length > 0;
         server_.handOver_.invoke(server_.gate_, call_);
       } catch (...) {
         // The datagram is given up; the listener goes on with the next one.
@@ -275,6 +304,7 @@ void TIdUDPServer::activate() {
       AllocateAndBind(*binding);
       ++opened;
       SetBroadcastPermission(*binding, BroadcastEnabled);
+      EnlargeReceiveBuffer(*binding);
     }
   } catch (...) {
     closeSockets(opened);
@@ -351,7 +381,16 @@ class TIdIPMCastClient::ReceiverThread {
   }
 
   void Receive() {
+    // As the listener: after a datagram its socket is read again before
+    // waiting; only when it has nothing does the thread wait on all sockets.
+    std::size_t readFirst = waitFor_.size();  // index of the socket to read at once, or none
     while (!Stopped()) {
+      if (readFirst < waitFor_.size()) {
+        const std::size_t i = readFirst;
+        readFirst = waitFor_.size();
+        if (ReceiveAndDeliver(i)) readFirst = i;
+        continue;
+      }
       for (auto& w : waitFor_) w.revents = 0;
       const int ready = ::poll(waitFor_.data(), waitFor_.size(), kWaitMs);
       if (ready < 0) {
@@ -362,18 +401,25 @@ class TIdIPMCastClient::ReceiverThread {
       for (std::size_t i = 0; i < waitFor_.size() && !Stopped(); ++i) {
         if (waitFor_[i].revents == 0) continue;
         if (waitFor_[i].revents & POLLNVAL) throw EIdSocketError(10038);
-        std::size_t length = 0;
-        sockaddr_storage source{};
-        if (!ReceiveOne(waitFor_[i].fd, buffer_.get(), size_, length, source)) continue;
-        if (length > size_) throw EIdSocketError(10040);
-        if (length == 0) throw EIdUDPReceiveErrorZeroBytes();
-        data_.assign(buffer_.get(), buffer_.get() + length);
-        current_ = client_.bindings_[i].get();
-        AssignAddressText(source, current_->PeerIP);
-        current_->PeerPort = AddressPort(source);
-        client_.handOver_.invoke(client_.gate_, call_);
+        if (ReceiveAndDeliver(i)) readFirst = i;
       }
     }
+  }
+
+  // Receives one datagram from socket i and hands it over; false when there
+  // was none after all. Throws what ends multicast reception.
+  bool ReceiveAndDeliver(std::size_t i) {
+    std::size_t length = 0;
+    sockaddr_storage source{};
+    if (!ReceiveOne(waitFor_[i].fd, buffer_.get(), size_, length, source)) return false;
+    if (length > size_) throw EIdSocketError(10040);
+    if (length == 0) throw EIdUDPReceiveErrorZeroBytes();
+    data_.assign(buffer_.get(), buffer_.get() + length);
+    current_ = client_.bindings_[i].get();
+    AssignAddressText(source, current_->PeerIP);
+    current_->PeerPort = AddressPort(source);
+    client_.handOver_.invoke(client_.gate_, call_);
+    return true;
   }
 
   TIdIPMCastClient& client_;
@@ -422,6 +468,7 @@ void TIdIPMCastClient::activate() {
     for (auto& binding : bindings_) {
       binding->IPVersion = TIdIPVersion::Id_IPv4;  // the group is an IPv4 group
       AllocateAndBind(*binding);
+      EnlargeReceiveBuffer(*binding);
       const ip_mreq request = Membership(MulticastGroup, *binding);
       if (::setsockopt(binding->Handle, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) != 0) {
         const int code = LastSocketError();
