@@ -1,0 +1,282 @@
+#include "bench/common.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "app/form1.h"
+#include "app/form2.h"
+#include "device/fields.h"
+#include "orvenapi3/orvenapi3.h"
+
+namespace bench {
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+double NowMicros() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) * 1e6 + static_cast<double>(ts.tv_nsec) / 1e3;
+}
+
+std::vector<std::vector<std::uint8_t>> Announcements(int devices, unsigned long long base, unsigned char kind) {
+  std::vector<std::vector<std::uint8_t>> pool(static_cast<std::size_t>(devices));
+  for (int i = 0; i < devices; ++i) {
+    device::NetConfig c;
+    device::ZeroConfig(c);
+    c.ServerPAddr = ::inet_addr("192.168.1.10");
+    c.ServerPort = 60110;
+    c.HAddr = static_cast<std::uint16_t>(i);
+    std::snprintf(c.DeviceName, sizeof c.DeviceName, "dev%d", i);
+    c.PAddr = htonl(0xC0A80000u + static_cast<std::uint32_t>(i % 60000) + 1);
+    c.SubNetMask = ::inet_addr("255.255.0.0");
+    c.GatePAddr = ::inet_addr("192.168.0.1");
+    auto& p = pool[static_cast<std::size_t>(i)];
+    p.resize(ORVEN_PACKET_SIZE);
+    OrvenBuildPacket(p.data(), ORVEN_PACKET_SIZE, kind, 0, base + static_cast<unsigned long long>(i),
+                     reinterpret_cast<const unsigned char*>(&c));
+  }
+  return pool;
+}
+
+int OpenSocket(std::uint16_t port, bool broadcast, int rcvbuf) {
+  const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  const int on = broadcast ? 1 : 0;
+  ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+  if (rcvbuf > 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_ANY);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+std::uint16_t LocalPort(int fd) {
+  sockaddr_in a{};
+  socklen_t len = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  return ntohs(a.sin_port);
+}
+
+bool SendTo(int fd, const char* ip, std::uint16_t port, const std::vector<std::uint8_t>& data) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = ::inet_addr(ip);
+  return ::sendto(fd, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a) ==
+         static_cast<ssize_t>(data.size());
+}
+
+Sender::Sender(const std::vector<std::vector<std::uint8_t>>& pool, SenderSpec spec)
+    : pool_(pool), spec_(spec), fd_(OpenSocket(0, true)) {}
+
+Sender::~Sender() {
+  Join();
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void Sender::Start() {
+  thread_ = std::thread([this] {
+    ::prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(spec_.port);
+    a.sin_addr.s_addr = ::inet_addr(spec_.ip);
+    const auto start = Clock::now();
+    const auto end = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(spec_.seconds));
+    long long n = 0;
+    std::size_t next = 0;
+    auto sendOne = [&] {
+      const auto& p = pool_[next];
+      next = next + 1 == pool_.size() ? 0 : next + 1;
+      // A full socket send queue (ENOBUFS) counts as not sent.
+      if (::sendto(fd_, p.data(), p.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a) ==
+          static_cast<ssize_t>(p.size()))
+        sent_.store(++n, std::memory_order_relaxed);
+    };
+    if (spec_.rate <= 0) {
+      for (long long attempts = 0; attempts < spec_.maxCount; ++attempts) {
+        if ((attempts & 63) == 0 && Clock::now() >= end) break;
+        sendOne();
+      }
+    } else {
+      // Paced: every 250 microseconds, send what is due by then.
+      long long due = 0;
+      for (long long step = 0; n < spec_.maxCount; ++step) {
+        const auto now = Clock::now();
+        if (now >= end) break;
+        const double t = Seconds(now - start);
+        const long long target = std::min(spec_.maxCount, static_cast<long long>(t * spec_.rate) + 1);
+        while (due < target) {
+          sendOne();
+          ++due;
+        }
+        std::this_thread::sleep_until(now + std::chrono::microseconds(250));
+      }
+    }
+    elapsed_.store(std::max(1e-9, Seconds(Clock::now() - start)));
+  });
+}
+
+void Sender::Join() {
+  if (thread_.joinable()) thread_.join();
+}
+
+Throughput PlainReceive(std::uint16_t port, const std::vector<std::vector<std::uint8_t>>& pool, SenderSpec spec) {
+  Throughput t;
+  const int fd = OpenSocket(port, true);
+  if (fd < 0) return t;
+  timeval tv{0, 200'000};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  std::atomic<bool> senderDone{false};
+  Clock::time_point last{};
+  long long count = 0;
+  Clock::time_point start = Clock::now();
+  std::thread receiver([&] {
+    std::uint8_t buffer[8192];
+    // Bounded: ends at the first quiet 200 ms after the sender is done, or
+    // after the sender's time plus 5 s at most.
+    const auto limit = start + std::chrono::duration_cast<Clock::duration>(
+                                   std::chrono::duration<double>(spec.seconds + 5));
+    while (Clock::now() < limit) {
+      sockaddr_storage from{};
+      socklen_t len = sizeof from;
+      const ssize_t n = ::recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &len);
+      if (n < 0) {
+        if (senderDone.load()) break;
+        continue;
+      }
+      ++count;
+      last = Clock::now();
+    }
+  });
+  Sender sender(pool, spec);
+  start = Clock::now();
+  sender.Start();
+  sender.Join();
+  senderDone.store(true);
+  receiver.join();
+  ::close(fd);
+  t.sent = sender.Sent();
+  t.handled = count;
+  t.sendSeconds = sender.Elapsed();
+  t.handleSeconds = count > 0 ? Seconds(last - start) : 0;
+  return t;
+}
+
+bool StartApp(double timeoutSeconds) {
+  app::Form1 = new app::TForm1();
+  app::Form2 = new app::TForm2();
+  QTimer::singleShot(0, app::Form1, [] { app::Form1->show(); });
+  RunLoopUntil([] { return app::Form1->UDPServer->Active() && app::Form1->IdIPMCastClient1->Active(); },
+               timeoutSeconds);
+  return app::Form1->UDPServer->Active() && app::Form1->IdIPMCastClient1->Active();
+}
+
+void StopApp() {
+  delete app::Form2;
+  app::Form2 = nullptr;
+  delete app::Form1;
+  app::Form1 = nullptr;
+}
+
+void RunLoopUntil(const std::function<bool()>& done, double seconds) {
+  const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  QEventLoop loop;
+  QTimer check;
+  check.setInterval(5);
+  QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+    if (done() || Clock::now() >= end) loop.quit();
+  });
+  check.start();
+  if (done()) return;
+  loop.exec();
+}
+
+void RunLoopFor(double seconds) {
+  RunLoopUntil([] { return false; }, seconds);
+}
+
+long long AppIntakeCalls() { return app::Form1->IntakeCalls(); }
+int AppDeviceCount() { return app::Form1->Devices().Count(); }
+
+Throughput AppReceive(const std::vector<std::vector<std::uint8_t>>& pool, SenderSpec spec) {
+  Throughput t;
+  const long long before = AppIntakeCalls();
+  long long seen = before;
+  Sender sender(pool, spec);
+  const auto start = Clock::now();
+  Clock::time_point last = start;
+  Clock::time_point quietSince{};
+  bool senderDone = false;
+  sender.Start();
+  // Bounded: at most the sender's time plus 5 s; ends 200 ms after the
+  // last handled datagram once the sender is done.
+  RunLoopUntil(
+      [&] {
+        const long long now = AppIntakeCalls();
+        const auto clock = Clock::now();
+        if (now != seen) {
+          seen = now;
+          last = clock;
+        }
+        if (!senderDone && sender.Elapsed() > 0) {
+          senderDone = true;
+          quietSince = clock;
+        }
+        return senderDone && clock - std::max(last, quietSince) > std::chrono::milliseconds(200);
+      },
+      spec.seconds + 5);
+  sender.Join();
+  t.sent = sender.Sent();
+  t.handled = AppIntakeCalls() - before;
+  t.sendSeconds = sender.Elapsed();
+  t.handleSeconds = Seconds(last - start);
+  return t;
+}
+
+double Percentile(std::vector<double> values, double p) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const double rank = p / 100.0 * static_cast<double>(values.size() - 1);
+  const auto lo = static_cast<std::size_t>(rank);
+  const std::size_t hi = std::min(lo + 1, values.size() - 1);
+  return values[lo] + (values[hi] - values[lo]) * (rank - static_cast<double>(lo));
+}
+
+double Median(std::vector<double> values) { return Percentile(std::move(values), 50); }
+
+std::string Format(const char* fmt, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, fmt);
+  std::vsnprintf(text, sizeof text, fmt, args);
+  va_end(args);
+  return text;
+}
+
+void Result(const std::string& name, const std::string& unit, double project, double reference, double ratio,
+            const std::string& goal, bool met) {
+  std::printf("RESULT|%s|%s|%.6g|%.6g|%.3f|%s|%s\n", name.c_str(), unit.c_str(), project, reference, ratio,
+              goal.c_str(), met ? "met" : "NOT MET");
+  std::fflush(stdout);
+}
+
+}  // namespace bench

@@ -1,0 +1,38 @@
+// Flood throughput: the tool's real endpoints, hand-over, intake, device
+// list and GUI loop (offscreen) against a plain recvfrom loop on the same
+// port, both fed by the same sender flooding 255.255.255.255:60080.
+#include <QApplication>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "bench/common.h"
+
+int main(int argc, char** argv) {
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QApplication application(argc, argv);
+  const auto pool = bench::Announcements(1000);
+  bench::SenderSpec spec;
+  spec.seconds = 2.0;
+  double refSum = 0, appSum = 0;
+  const int rounds = 2;
+  for (int round = 0; round < rounds; ++round) {
+    const bench::Throughput ref = bench::PlainReceive(60080, pool, spec);
+    std::printf("plain recvfrom: sent %lld in %.2f s, received %lld, %.0f/s\n", ref.sent, ref.sendSeconds,
+                ref.handled, ref.rate());
+    if (!bench::StartApp()) {
+      std::printf("the tool's endpoints did not come up\n");
+      return 1;
+    }
+    const bench::Throughput tool = bench::AppReceive(pool, spec);
+    std::printf("tool:           sent %lld in %.2f s, handled %lld, %.0f/s (devices %d)\n", tool.sent,
+                tool.sendSeconds, tool.handled, tool.rate(), bench::AppDeviceCount());
+    bench::StopApp();
+    refSum += ref.rate();
+    appSum += tool.rate();
+  }
+  const double ref = refSum / rounds, tool = appSum / rounds;
+  const double ratio = ref > 0 ? tool / ref : 0;
+  bench::Result("flood throughput", "datagrams/s", tool, ref, ratio, ">= 0.5 x", ratio >= 0.5);
+  return 0;
+}
