@@ -14,9 +14,9 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   const auto pool = bench::Announcements(1000);
   bench::SenderSpec spec;
-  spec.seconds = 2.0;
+  spec.seconds = 1.5;
   std::vector<double> refRates, toolRates;
-  const int rounds = 3;
+  const int rounds = 5;
   for (int round = 0; round < rounds; ++round) {
     const bench::Throughput ref = bench::PlainReceive(60080, pool, spec);
     std::printf("plain recvfrom: sent %lld in %.2f s, received %lld, %.0f/s\n", ref.sent, ref.sendSeconds,

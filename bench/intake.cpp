@@ -72,6 +72,7 @@ BENCHMARK(BM_IntakeKnownDevice)->Arg(10)->Arg(100000)->Repetitions(5)->ReportAgg
 
 class Collect : public benchmark::ConsoleReporter {
  public:
+  Collect() : ConsoleReporter(OO_Tabular) {}  // no colours: the output goes into a table
   std::map<std::string, double> medians;
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs)
