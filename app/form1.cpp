@@ -19,6 +19,8 @@ TForm2* Form2 = nullptr;
 
 namespace {
 
+long long g_callsAfterShutdown = 0;
+
 const QString kCaption = QStringLiteral("ORVEN网络设备现场设置程序");
 
 QString Q(const std::string& utf8) { return QString::fromStdString(utf8); }
@@ -165,9 +167,12 @@ void TForm1::WireDispatchTable() {
   };
 }
 
+long long TForm1::IntakeCallsAfterShutdown() { return g_callsAfterShutdown; }
+
 void TForm1::DeactivateEndpoints() noexcept {
   // Before any control is torn down; from here on no datagram reaches the
   // intake handler.
+  shuttingDown_ = true;
   try {
     if (UDPServer) UDPServer->SetActive(false);
   } catch (...) {
@@ -212,6 +217,10 @@ void TForm1::UDPServerUDPRead(net::TIdUDPListenerThread*, const net::TIdBytes& A
 
 void TForm1::IdIPMCastClient1IPMCastRead(QObject* Sender, const net::TIdBytes& AData,
                                          net::TIdSocketHandle& ABinding) {
+  if (shuttingDown_) {
+    ++g_callsAfterShutdown;
+    return;
+  }
   ++intakeCalls_;
   std::vector<std::uint8_t> work(AData.begin(), AData.end());
   const engine::IntakeOutcome outcome = engine::Intake(work, devices_);

@@ -86,6 +86,9 @@ class TForm1 : public QWidget {
   const device::DeviceEntry* SelectedEntry();
   // Intake handler calls so far (diagnostics and tests).
   long long IntakeCalls() const { return intakeCalls_; }
+  // Intake calls that arrived after shutdown began, over all windows; the
+  // endpoints guarantee none, and the handler refuses them if one came.
+  static long long IntakeCallsAfterShutdown();
   GuiHandOver& HandOverObject() { return *handOver_; }
 
  protected:
@@ -104,6 +107,7 @@ class TForm1 : public QWidget {
   engine::DeviceList devices_;
   GuiHandOver* handOver_ = nullptr;
   long long intakeCalls_ = 0;
+  bool shuttingDown_ = false;
 };
 
 // The two windows, created at start-up.

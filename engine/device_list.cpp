@@ -1,5 +1,7 @@
 #include "engine/device_list.h"
 
+#include <stdexcept>
+
 #include "device/fields.h"
 
 namespace engine {
@@ -11,6 +13,7 @@ int DeviceList::IndexOf(std::uint64_t ident) const {
 
 int DeviceList::Append(std::uint64_t ident, const device::DeviceEntry& entry) {
   const int index = Count();
+  if (index_.count(ident) != 0) throw std::invalid_argument("device already listed");
   if (observer_) observer_->aboutToAppend(index);
   // The index first: if the line cannot be added, the index entry is taken
   // back, so the list and its index never disagree.

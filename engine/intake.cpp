@@ -88,7 +88,7 @@ std::string FourthHAddrByteText(const std::string& identText, std::uint8_t hAddr
   }
   if (identText.size() >= 2 && (identText[0] == 'F' || identText[0] == 'f') &&
       (identText[1] == 'F' || identText[1] == 'f'))
-    return identText.substr(8, 2);
+    return identText.size() > 8 ? identText.substr(8, 2) : std::string();
   return "06";
 }
 

@@ -105,6 +105,8 @@ int WindowsSocketCode(int platformError) {
     case EADDRINUSE: return 10048;
     case EADDRNOTAVAIL: return 10049;
     case ENETDOWN: return 10050;
+    // A group join with no interface for it: the network is down for it.
+    case ENODEV: return 10050;
     case ENETUNREACH: return 10051;
     case ENETRESET: return 10052;
     case ECONNABORTED: return 10053;

@@ -33,7 +33,7 @@ TEST_F(WriteTest, AcceptedDeviceAddressesOpenTheDialog) {
     f1->edtPAddr->setText(ok);
     EXPECT_TRUE(Press().empty()) << ok;
     EXPECT_TRUE(f2->isVisible()) << ok;
-    EXPECT_EQ(Pending().PAddr, device::IPv4FromText(ok));
+    EXPECT_EQ(+Pending().PAddr, device::IPv4FromText(ok));
     f2->close();
   }
 }
@@ -70,14 +70,14 @@ TEST_F(WriteTest, PendingRecordIsBuiltFromZeroByTheFieldConversions) {
   f1->EdtServerPort->setText("60111");
   EXPECT_TRUE(Press().empty());
   const device::NetConfig p = Pending();
-  EXPECT_EQ(p.ServerPAddr, 0u) << "an empty server address writes 0";
+  EXPECT_EQ(+p.ServerPAddr, 0u) << "an empty server address writes 0";
   EXPECT_EQ(Bytes(p)[5], 0xCF);
   EXPECT_EQ(Bytes(p)[6], 0xEA);
   EXPECT_EQ(Bytes(p)[7], 0x2B);
   EXPECT_EQ(Bytes(p)[8], 0x1A);
   EXPECT_EQ(device::DeviceNameToText(p), "新名称");
   for (int i = 9 + 6; i < 40; ++i) EXPECT_EQ(Bytes(p)[i], 0) << i;
-  EXPECT_EQ(p.PAddr, device::IPv4FromText("192.168.1.101"));
+  EXPECT_EQ(+p.PAddr, device::IPv4FromText("192.168.1.101"));
 }
 
 TEST_F(WriteTest, NonHexadecimalHardwareTextStopsTheWrite) {

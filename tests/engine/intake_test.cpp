@@ -113,3 +113,11 @@ TEST(DeviceList, IdentitiesNeedingSixteenDigitsAreDistinctLines) {
   EXPECT_EQ(list.Text(0), "FF0012AB34CD56");
   EXPECT_EQ(list.Text(1), "1FF0012AB34CD56");
 }
+
+TEST(DeviceList, AppendingAListedIdentityIsRefusedAndChangesNothing) {
+  DeviceList list;
+  device::DeviceEntry e{};
+  list.Append(kA, e);
+  EXPECT_THROW(list.Append(kA, e), std::invalid_argument);
+  EXPECT_EQ(list.Count(), 1);
+}

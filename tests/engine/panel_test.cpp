@@ -15,6 +15,7 @@ TEST(FourthHAddrByte, CharactersNineAndTenForFFIdentities) {
   EXPECT_EQ(FourthHAddrByteText("ff0012ab34cd56", 2), "34");
   EXPECT_EQ(FourthHAddrByteText("0A0B0C0D0E0F10", 0), "06");
   EXPECT_EQ(FourthHAddrByteText("FE0012AB34CD56", 0), "06");
+  EXPECT_EQ(FourthHAddrByteText("FF", 0), "") << "short texts never throw";
 }
 
 TEST(DeviceAddressRule, FirstByteRanges) {
@@ -58,13 +59,13 @@ TEST(PanelConfig, AutomaticAddressingLeavesTheAddressGroupZero) {
   EXPECT_EQ(c.AutoIP, 1);
   const auto* b = reinterpret_cast<const std::uint8_t*>(&c);
   for (int i = 40; i < 60; ++i) EXPECT_EQ(b[i], 0) << i;
-  EXPECT_NE(c.ServerPAddr, 0u) << "the server address is not part of the group";
+  EXPECT_NE(+c.ServerPAddr, 0u) << "the server address is not part of the group";
 }
 
 TEST(PanelConfig, PortIsCutToSixteenBitsAndBadHardwareTextRaises) {
   auto p = Panel();
   p.serverPortValue = [] { return 70000; };
-  EXPECT_EQ(PanelConfig(p).ServerPort, 4464);
+  EXPECT_EQ(+PanelConfig(p).ServerPort, 4464);
   p.hAddr2 = "x!";
   EXPECT_THROW(PanelConfig(p), device::EConvertError);
 }
