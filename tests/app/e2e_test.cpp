@@ -4,6 +4,13 @@
 
 #include <QEventLoop>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <string>
+
 using namespace apptest;
 
 namespace {
@@ -144,4 +151,73 @@ TEST_F(StartupFailure, ASecondCopyEndsAtOnce) {
   EXPECT_EQ(code, 0);
   EXPECT_EQ(boxes.size(), 1u);
   EXPECT_TRUE(first.UDPServer->Active()) << "the first copy is unaffected";
+}
+
+// ---- beside the device simulator -----------------------------------------
+
+namespace {
+
+// orven-devsim as a child process, stopped with SIGTERM at the end.
+class Simulator {
+ public:
+  explicit Simulator(const std::vector<std::string>& args) {
+    const char* build = std::getenv("ORVEN_BUILD_DIR");
+    const std::string exe = std::string(build ? build : ".") + "/tools/devsim/orven-devsim";
+    std::vector<std::string> all{exe, "--quiet"};
+    all.insert(all.end(), args.begin(), args.end());
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      std::vector<char*> argv;
+      for (auto& a : all) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      const int devnull = ::open("/dev/null", O_WRONLY);
+      ::dup2(devnull, 1);
+      ::execv(exe.c_str(), argv.data());
+      ::_exit(127);
+    }
+  }
+  ~Simulator() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      int status = 0;
+      ::waitpid(pid_, &status, 0);
+    }
+  }
+  Simulator(const Simulator&) = delete;
+  Simulator& operator=(const Simulator&) = delete;
+
+ private:
+  pid_t pid_ = -1;
+};
+
+}  // namespace
+
+TEST_F(AppTest, WriteToASimulatedDeviceIsConfirmedAndAnIgnoringOneTimesOut) {
+  // Device 0 applies sets; device 1 ignores them.
+  Simulator sim({"--devices", "2", "--interval-ms", "200", "--mode", "both", "--ignore-sets", "1"});
+  ASSERT_TRUE(WaitFor([&] { return f1->ListBox1->Count() == 2; }, 5000)) << "simulator not heard";
+  f1->ListBox1->setItemIndex(f1->Devices().IndexOf(0x0012AB34CD5600ull));
+  f1->ListBox1Click(f1->ListBox1);
+  f1->edtDeviceName->setText(QString::fromUtf8("三号水位站"));
+  f1->edtPAddr->setText("10.1.2.3");
+  app::Guard([&] { f1->Button1Click(f1->Button1); });
+  ASSERT_TRUE(f2->isVisible());
+  ASSERT_TRUE(WaitFor([&] { return f2->Label1->isVisible(); }, 5000));
+  EXPECT_EQ(f2->Label1->text(), "命令执行成功");
+  const device::DeviceEntry& entry = f1->Devices().Entry(f1->ListBox1->ItemIndex());
+  EXPECT_EQ(device::DeviceNameToText(entry.Config), "三号水位站");
+  EXPECT_EQ(device::IPv4ToText(entry.Config.PAddr), "10.1.2.3");
+  EXPECT_EQ(f1->edtPAddr->text(), "10.1.2.3");
+  QTest::mouseClick(f2->Button1, Qt::LeftButton);
+  ASSERT_TRUE(f1->isEnabled());
+
+  f1->ListBox1->setItemIndex(f1->Devices().IndexOf(0x0012AB34CD5601ull));
+  f1->ListBox1Click(f1->ListBox1);
+  f1->edtDeviceName->setText("never");
+  app::Guard([&] { f1->Button1Click(f1->Button1); });
+  QTest::qWait(700);  // several announcements answered, none applied
+  EXPECT_FALSE(f2->Label1->isVisible());
+  for (int i = 0; i < 30; ++i) f2->Timer1Timer(f2->Timer1);
+  EXPECT_EQ(f2->Label1->text(), "命令执行超时");
+  EXPECT_NE(device::DeviceNameToText(f1->Devices().Entry(f1->ListBox1->ItemIndex()).Config), "never");
 }
