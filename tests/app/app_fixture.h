@@ -82,6 +82,32 @@ inline std::vector<Box> CatchBoxes(const std::function<void()>& action) {
   return boxes;
 }
 
+// Creates the two windows and shows the main one from inside the
+// application's own loop, as the program does. Returns the loop's exit code
+// (99 when nothing ended it within 3 s) and the message boxes shown. The
+// windows are left in app::Form1 and app::Form2.
+inline std::pair<int, std::vector<Box>> RunStartup() {
+  app::Form1 = new app::TForm1();
+  app::Form2 = new app::TForm2();
+  int code = 99;
+  auto boxes = CatchBoxes([&] {
+    QTimer::singleShot(0, [] { app::Form1->show(); });
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    guard.start(3000);
+    code = QCoreApplication::exec();
+  });
+  return {code, boxes};
+}
+
+inline void DeleteWindows() {
+  delete app::Form2;
+  delete app::Form1;
+  app::Form1 = nullptr;
+  app::Form2 = nullptr;
+}
+
 // A socket bound to 0.0.0.0:port (or a system-chosen port) that plays a
 // device: it sends announcements and receives what the tool broadcasts.
 class Peer {

@@ -100,29 +100,8 @@ TEST_F(AppTest, ClosingWhileDevicesAnnounceRunsTheHandlerNoMore) {
 // runs in; the program then returns 0.
 class StartupFailure : public ::testing::Test {
  protected:
-  void TearDown() override {
-    delete app::Form2;
-    delete app::Form1;
-    app::Form1 = nullptr;
-    app::Form2 = nullptr;
-  }
-  // Shows a new main window from inside a running loop; returns the loop's
-  // exit code (99 when nothing ended it) and the boxes that were shown.
-  std::pair<int, std::vector<Box>> Start() {
-    app::Form1 = new app::TForm1();
-    app::Form2 = new app::TForm2();
-    int code = 99;
-    auto boxes = CatchBoxes([&] {
-      // The application's own loop, as the program runs it.
-      QTimer::singleShot(0, [] { app::Form1->show(); });
-      QTimer guard;
-      guard.setSingleShot(true);
-      QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
-      guard.start(3000);
-      code = QCoreApplication::exec();
-    });
-    return {code, boxes};
-  }
+  void TearDown() override { DeleteWindows(); }
+  std::pair<int, std::vector<Box>> Start() { return RunStartup(); }
 };
 
 TEST_F(StartupFailure, ListenerPortTakenShowsTheBindErrorOnceAndEnds) {

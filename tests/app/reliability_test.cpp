@@ -259,24 +259,11 @@ TEST_F(WriteFaultTest, ReceivedValuesNeverMakeTheToolSendWithoutAPress) {
 
 TEST(StartupFault, NoRouteForTheGroupShowsTheJoinErrorAndEnds) {
   ASSERT_TRUE(Ip("route del 224.0.0.0/4 dev lo"));
-  app::Form1 = new app::TForm1();
-  app::Form2 = new app::TForm2();
-  int code = 99;
-  const auto boxes = CatchBoxes([&] {
-    QTimer::singleShot(0, [] { app::Form1->show(); });
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
-    guard.start(3000);
-    code = QCoreApplication::exec();
-  });
+  const auto [code, boxes] = RunStartup();
   Ip("route add 224.0.0.0/4 dev lo src 127.0.0.1");
   EXPECT_EQ(code, 0);
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, "Socket Error # 10050\r\nNetwork is down.") << boxes[0].text.toStdString();
   std::printf("join failure shows: %s\n", boxes[0].text.toUtf8().replace("\r\n", " | ").constData());
-  delete app::Form2;
-  delete app::Form1;
-  app::Form1 = nullptr;
-  app::Form2 = nullptr;
+  DeleteWindows();
 }
