@@ -151,7 +151,10 @@ TEST_F(AppTest, FloodOfGoodAndBadDatagramsLosesNothingAndStaysResponsive) {
   for (int i = 0; i < f1->Devices().Count(); ++i) idents.insert(f1->Devices().Ident(i));
   EXPECT_EQ(idents.size(), static_cast<std::size_t>(f1->Devices().Count()));
   EXPECT_TRUE(groupAlive) << "nothing sent to the group ends its reception";
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  // (A sanitizer's quarantine and shadow memory make the figure meaningless.)
   EXPECT_LT(rssAfter - rssBefore, 64 * 1024) << "memory stays bounded";
+#endif
   // Nothing that came in made the tool send: no write was in progress.
   for (auto& s : senders) EXPECT_TRUE(s->Collect(20).empty());
   EXPECT_TRUE(f1->UDPClient->Binding().Handle < 0) << "the sender was never even opened";
