@@ -11,7 +11,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
 #include <algorithm>
+#include <sstream>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -217,6 +220,40 @@ void RunLoopFor(double seconds) {
 long long AppIntakeCalls() { return app::Form1->IntakeCalls(); }
 int AppDeviceCount() { return app::Form1->Devices().Count(); }
 
+// Diagnostics (ORVEN_BENCH_TRACE): handled and sent so far, and each
+// thread's state and CPU time, from /proc.
+void TraceThreads(double at, long long handled, long long sent) {
+  std::string line = Format("%6.2f s handled %8lld sent %8lld |", at, handled, sent);
+  if (DIR* tasks = ::opendir("/proc/self/task")) {
+    while (const dirent* e = ::readdir(tasks)) {
+      if (e->d_name[0] == '.') continue;
+      std::FILE* f = std::fopen(Format("/proc/self/task/%s/stat", e->d_name).c_str(), "r");
+      if (!f) continue;
+      char text[1024] = {};
+      const std::size_t n = std::fread(text, 1, sizeof text - 1, f);
+      std::fclose(f);
+      text[n] = 0;
+      const char* close = std::strrchr(text, ')');
+      if (!close) continue;
+      char state = '?';
+      unsigned long utime = 0, stime = 0;
+      int cpu = -1;
+      // Fields after the command: state(3) ... utime(14) stime(15) ... processor(39).
+      std::istringstream in(close + 2);
+      std::string field;
+      for (int i = 3; in >> field; ++i) {
+        if (i == 3) state = field[0];
+        if (i == 14) utime = std::stoul(field);
+        if (i == 15) stime = std::stoul(field);
+        if (i == 39) cpu = std::stoi(field);
+      }
+      line += Format(" %s:%c%lu@%d", e->d_name, state, utime + stime, cpu);
+    }
+    ::closedir(tasks);
+  }
+  std::fprintf(stderr, "%s\n", line.c_str());
+}
+
 Throughput AppReceive(const std::vector<std::vector<std::uint8_t>>& pool, SenderSpec spec) {
   Throughput t;
   const long long before = AppIntakeCalls();
@@ -227,12 +264,18 @@ Throughput AppReceive(const std::vector<std::vector<std::uint8_t>>& pool, Sender
   Clock::time_point quietSince{};
   bool senderDone = false;
   sender.Start();
+  const bool trace = std::getenv("ORVEN_BENCH_TRACE") != nullptr;
+  auto nextTrace = start;
   // Bounded: at most the sender's time plus 5 s; ends 200 ms after the
   // last handled datagram once the sender is done.
   RunLoopUntil(
       [&] {
         const long long now = AppIntakeCalls();
         const auto clock = Clock::now();
+        if (trace && clock >= nextTrace) {
+          nextTrace = clock + std::chrono::milliseconds(100);
+          TraceThreads(Seconds(clock - start), now - before, sender.Sent());
+        }
         if (now != seen) {
           seen = now;
           last = clock;
