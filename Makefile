@@ -9,7 +9,7 @@ PACKAGES   := cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev \
               fonts-wqy-zenhei iproute2 util-linux xvfb xauth \
               clang libclang-rt-14-dev python3
 
-.PHONY: all deps build run test demo bench fuzz test-asan test-tsan clean
+.PHONY: all deps build run test check demo bench fuzz test-asan test-tsan clean
 
 all: build
 
@@ -39,8 +39,14 @@ build: deps $(BUILD)/build.ninja
 run: build
 	$(BUILD)/app/orven-setup
 
-test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
+# Every test, then the whole suite again under AddressSanitizer and
+# UndefinedBehaviorSanitizer (NO_ASAN=1 skips that second run).
+test: check
+	@if [ -z "$(NO_ASAN)" ]; then $(MAKE) --no-print-directory test-asan; fi
+
+# The suite of one build directory.
+check: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600 $(CTEST_ARGS)
 
 # The tool beside simulated devices, inside a private network namespace.
 demo: build
@@ -52,12 +58,14 @@ bench: build
 fuzz: deps
 	tools/run-fuzz $(BUILD)-fuzz $${FUZZ_SECONDS:-60}
 
+# (The fuzz smoke is left out here: it builds its own sanitized fuzzers.)
 test-asan: deps
-	$(MAKE) test BUILD=$(BUILD)-asan CMAKE_ARGS="-DORVEN_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug -DORVEN_BUILD_BENCH=OFF"
+	$(MAKE) --no-print-directory check BUILD=$(BUILD)-asan CTEST_ARGS="-LE fuzz" \
+	  CMAKE_ARGS="-DORVEN_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug -DORVEN_BUILD_BENCH=OFF"
 
 test-tsan: deps
-	$(MAKE) build BUILD=$(BUILD)-tsan CMAKE_ARGS="-DORVEN_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug -DORVEN_BUILD_BENCH=OFF"
-	cd $(BUILD)-tsan && ctest --output-on-failure -L tsan --timeout 600
+	$(MAKE) --no-print-directory check BUILD=$(BUILD)-tsan CTEST_ARGS="-L tsan" \
+	  CMAKE_ARGS="-DORVEN_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug -DORVEN_BUILD_BENCH=OFF"
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-fuzz

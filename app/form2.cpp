@@ -86,6 +86,8 @@ void TForm2::showEvent(QShowEvent* e) {
     Guard([&] { FormShow(this); });
   }
   QWidget::showEvent(e);
+  // The dialog takes the keyboard, so Esc reaches it once its button shows.
+  if (!e->spontaneous()) activateWindow();
 }
 
 void TForm2::closeEvent(QCloseEvent* e) {
