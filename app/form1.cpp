@@ -283,17 +283,17 @@ void TForm1::ListBox1Click(QObject*) {
   FLoading = true;
   if (const device::DeviceEntry* entry = SelectedEntry()) {
     lblIdent->setCaption(ListBox1->Item(ListBox1->ItemIndex()));
+    // The entry stays where it is while handlers run (lines appended meanwhile
+    // do not move it), and it may be refreshed by an announcement handled
+    // inside a message box: each step reads its field as it is then.
     const device::NetConfig& c = entry->Config;
     CheckAuto->setChecked(device::AutoIPToChecked(c.AutoIP));
-    // Later steps read the entry afresh: a handler run by the check box may
-    // not have changed it, but the entry is the list's, not ours.
-    entry = SelectedEntry();
-    SetEditText(edtServerPAddr, Q(device::IPv4ToText(entry->Config.ServerPAddr)));
-    SetEditText(EdtServerPort, Q(device::ServerPortToText(entry->Config.ServerPort)));
-    const auto [fifth, sixth] = device::HAddrToTexts(entry->Config.HAddr);
+    SetEditText(edtServerPAddr, Q(device::IPv4ToText(c.ServerPAddr)));
+    SetEditText(EdtServerPort, Q(device::ServerPortToText(c.ServerPort)));
+    const auto [fifth, sixth] = device::HAddrToTexts(c.HAddr);
     SetEditText(edtHAddr1, Q(fifth));
     SetEditText(edtHAddr2, Q(sixth));
-    SetEditText(edtDeviceName, Q(device::DeviceNameToText(entry->Config)));
+    SetEditText(edtDeviceName, Q(device::DeviceNameToText(c)));
     Label15->setCaption(Q(engine::FourthHAddrByteText(S(lblIdent->caption()), entry->HAddrFormat)));
   } else {
     lblIdent->setCaption(QString());

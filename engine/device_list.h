@@ -48,6 +48,8 @@ class DeviceList {
     device::DeviceEntry entry;
     std::uint64_t ident;
   };
+  // A deque: appending never moves the lines already there, so a reference
+  // to an entry stays valid while later devices are added.
   std::deque<Line> lines_;
   std::unordered_map<std::uint64_t, int> index_;
   Observer* observer_ = nullptr;
