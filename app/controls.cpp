@@ -91,7 +91,10 @@ void TEdit::keyPressEvent(QKeyEvent* e) {
 }
 
 void TEdit::focusOutEvent(QFocusEvent* e) {
-  QLineEdit::focusOutEvent(e);
+  const int start = selectionStart();
+  const int length = static_cast<int>(selectedText().size());
+  QLineEdit::focusOutEvent(e);  // the line edit drops its selection here
+  if (keepsSelection_ && start >= 0 && length > 0 && !hasSelectedText()) setSelection(start, length);
   // Leaving means the focus went to another control of the window, not that
   // the window itself lost the focus.
   if (e->reason() != Qt::ActiveWindowFocusReason && e->reason() != Qt::PopupFocusReason)

@@ -46,6 +46,8 @@ class TEdit : public QLineEdit {
  public:
   TEdit(QWidget* parent, QRect geometry, int maxLength);
   std::function<void(QChar& key)> OnKeyPress;
+  // Keeps (and shows) the selection when the focus leaves the edit.
+  void setKeepsSelection(bool keep) { keepsSelection_ = keep; }
 
  signals:
   void exited();
@@ -53,6 +55,9 @@ class TEdit : public QLineEdit {
  protected:
   void keyPressEvent(QKeyEvent* e) override;
   void focusOutEvent(QFocusEvent* e) override;
+
+ private:
+  bool keepsSelection_ = false;
 };
 
 // The check box, with its caption on the left and the box on the right.

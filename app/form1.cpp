@@ -105,6 +105,7 @@ void TForm1::BuildLayout() {
   Label12 = new TLabel(p, QStringLiteral("默认服务器端口为60110"), QRect(207, 310, 160, 15), true);
   Label2 = new TLabel(p, QStringLiteral("设备  名称:"), QRect(27, 333, 84, 15), true);
   edtDeviceName = new TEdit(p, QRect(114, 333, 260, 23), 0);
+  edtDeviceName->setKeepsSelection(true);
   Bevel1 = new TBevel(p, QRect(28, 363, 346, 8), TBevel::Shape::TopLine);
   Button1 = new TButton(p, QStringLiteral("写入配置"), QRect(248, 377, 123, 25));
   Button1->setEnabled(false);

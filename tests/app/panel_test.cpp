@@ -149,6 +149,17 @@ TEST_F(AppTest, DeviceNameIsHeldToThirtyCodePageBytes) {
   EXPECT_EQ(e->text(), Txt("a一二三四五六七八九十一二三四"));
 }
 
+TEST_F(AppTest, TheDeviceNameKeepsItsSelectionWhenLeft) {
+  Announce(kDevA, Config(1));
+  Focus(f1->edtDeviceName);
+  f1->edtDeviceName->setSelection(0, 2);
+  Leave(f1->edtServerPAddr);
+  EXPECT_EQ(f1->edtDeviceName->selectedText(), QString::fromUtf8("泵站"));
+  f1->edtServerPAddr->selectAll();
+  Leave(f1->edtDeviceName);
+  EXPECT_FALSE(f1->edtServerPAddr->hasSelectedText()) << "other edits drop theirs as usual";
+}
+
 TEST_F(AppTest, LeavingAnEmptyDeviceNameIsRefused) {
   Announce(kDevA, Config(1));
   TypeInto(f1->edtDeviceName, "");
