@@ -87,8 +87,8 @@ bool SendTo(int fd, const char* ip, std::uint16_t port, const std::vector<std::u
          static_cast<ssize_t>(data.size());
 }
 
-Sender::Sender(const std::vector<std::vector<std::uint8_t>>& pool, SenderSpec spec)
-    : pool_(pool), spec_(spec), fd_(OpenSocket(0, true)) {}
+Sender::Sender(const std::vector<std::vector<std::uint8_t>>& pool, SendPlan plan)
+    : pool_(pool), plan_(plan), fd_(OpenSocket(0, true)) {}
 
 Sender::~Sender() {
   Join();
@@ -100,10 +100,10 @@ void Sender::Start() {
     ::prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
-    a.sin_port = htons(spec_.port);
-    a.sin_addr.s_addr = ::inet_addr(spec_.ip);
+    a.sin_port = htons(plan_.port);
+    a.sin_addr.s_addr = ::inet_addr(plan_.ip);
     const auto start = Clock::now();
-    const auto end = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(spec_.seconds));
+    const auto end = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(plan_.seconds));
     long long n = 0;
     std::size_t next = 0;
     auto sendOne = [&] {
@@ -114,19 +114,19 @@ void Sender::Start() {
           static_cast<ssize_t>(p.size()))
         sent_.store(++n, std::memory_order_relaxed);
     };
-    if (spec_.rate <= 0) {
-      for (long long attempts = 0; attempts < spec_.maxCount; ++attempts) {
+    if (plan_.rate <= 0) {
+      for (long long attempts = 0; attempts < plan_.maxCount; ++attempts) {
         if ((attempts & 63) == 0 && Clock::now() >= end) break;
         sendOne();
       }
     } else {
       // Paced: every 250 microseconds, send what is due by then.
       long long due = 0;
-      for (long long step = 0; n < spec_.maxCount; ++step) {
+      for (long long step = 0; n < plan_.maxCount; ++step) {
         const auto now = Clock::now();
         if (now >= end) break;
         const double t = Seconds(now - start);
-        const long long target = std::min(spec_.maxCount, static_cast<long long>(t * spec_.rate) + 1);
+        const long long target = std::min(plan_.maxCount, static_cast<long long>(t * plan_.rate) + 1);
         while (due < target) {
           sendOne();
           ++due;
@@ -142,7 +142,7 @@ void Sender::Join() {
   if (thread_.joinable()) thread_.join();
 }
 
-Throughput PlainReceive(std::uint16_t port, const std::vector<std::vector<std::uint8_t>>& pool, SenderSpec spec) {
+Throughput PlainReceive(std::uint16_t port, const std::vector<std::vector<std::uint8_t>>& pool, SendPlan plan) {
   Throughput t;
   const int fd = OpenSocket(port, true);
   if (fd < 0) return t;
@@ -157,7 +157,7 @@ Throughput PlainReceive(std::uint16_t port, const std::vector<std::vector<std::u
     // Bounded: ends at the first quiet 200 ms after the sender is done, or
     // after the sender's time plus 5 s at most.
     const auto limit = start + std::chrono::duration_cast<Clock::duration>(
-                                   std::chrono::duration<double>(spec.seconds + 5));
+                                   std::chrono::duration<double>(plan.seconds + 5));
     while (Clock::now() < limit) {
       sockaddr_storage from{};
       socklen_t len = sizeof from;
@@ -170,7 +170,7 @@ Throughput PlainReceive(std::uint16_t port, const std::vector<std::vector<std::u
       last = Clock::now();
     }
   });
-  Sender sender(pool, spec);
+  Sender sender(pool, plan);
   start = Clock::now();
   sender.Start();
   sender.Join();
@@ -254,11 +254,11 @@ void TraceThreads(double at, long long handled, long long sent) {
   std::fprintf(stderr, "%s\n", line.c_str());
 }
 
-Throughput AppReceive(const std::vector<std::vector<std::uint8_t>>& pool, SenderSpec spec) {
+Throughput AppReceive(const std::vector<std::vector<std::uint8_t>>& pool, SendPlan plan) {
   Throughput t;
   const long long before = AppIntakeCalls();
   long long seen = before;
-  Sender sender(pool, spec);
+  Sender sender(pool, plan);
   const auto start = Clock::now();
   Clock::time_point last = start;
   Clock::time_point quietSince{};
@@ -286,7 +286,7 @@ Throughput AppReceive(const std::vector<std::vector<std::uint8_t>>& pool, Sender
         }
         return senderDone && clock - std::max(last, quietSince) > std::chrono::milliseconds(200);
       },
-      spec.seconds + 5);
+      plan.seconds + 5);
   sender.Join();
   t.sent = sender.Sent();
   t.handled = AppIntakeCalls() - before;

@@ -30,7 +30,7 @@ bool SendTo(int fd, const char* ip, std::uint16_t port, const std::vector<std::u
 
 // Sends the pool round robin from its own thread, bounded in count and time.
 // rate == 0: as fast as possible (flood); else paced at `rate` per second.
-struct SenderSpec {
+struct SendPlan {
   const char* ip = "255.255.255.255";
   std::uint16_t port = 60080;
   double rate = 0;
@@ -39,7 +39,7 @@ struct SenderSpec {
 };
 class Sender {
  public:
-  Sender(const std::vector<std::vector<std::uint8_t>>& pool, SenderSpec spec);
+  Sender(const std::vector<std::vector<std::uint8_t>>& pool, SendPlan plan);
   ~Sender();
   void Start();
   void Join();
@@ -48,7 +48,7 @@ class Sender {
 
  private:
   const std::vector<std::vector<std::uint8_t>>& pool_;
-  SenderSpec spec_;
+  SendPlan plan_;
   int fd_ = -1;
   std::atomic<long long> sent_{0};
   std::atomic<double> elapsed_{0};
@@ -65,7 +65,7 @@ struct Throughput {
 };
 
 // A plain blocking recvfrom loop on 0.0.0.0:port while the sender runs.
-Throughput PlainReceive(std::uint16_t port, const std::vector<std::vector<std::uint8_t>>& pool, SenderSpec spec);
+Throughput PlainReceive(std::uint16_t port, const std::vector<std::vector<std::uint8_t>>& pool, SendPlan plan);
 
 // The tool, started as its entry point starts it (Form1, Form2, shown from a
 // 0 ms single-shot) on an existing QApplication. Returns false when the
@@ -79,7 +79,7 @@ long long AppIntakeCalls();
 int AppDeviceCount();
 
 // The tool's event loop while the sender runs; counts intake calls.
-Throughput AppReceive(const std::vector<std::vector<std::uint8_t>>& pool, SenderSpec spec);
+Throughput AppReceive(const std::vector<std::vector<std::uint8_t>>& pool, SendPlan plan);
 
 double Percentile(std::vector<double> values, double p);  // p in 0..100
 double Median(std::vector<double> values);

@@ -13,19 +13,19 @@ int main(int argc, char** argv) {
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication application(argc, argv);
   const auto pool = bench::Announcements(1000);
-  bench::SenderSpec spec;
-  spec.seconds = 1.5;
+  bench::SendPlan plan;
+  plan.seconds = 1.5;
   std::vector<double> refRates, toolRates;
   const int rounds = 5;
   for (int round = 0; round < rounds; ++round) {
-    const bench::Throughput ref = bench::PlainReceive(60080, pool, spec);
+    const bench::Throughput ref = bench::PlainReceive(60080, pool, plan);
     std::printf("plain recvfrom: sent %lld in %.2f s, received %lld, %.0f/s\n", ref.sent, ref.sendSeconds,
                 ref.handled, ref.rate());
     if (!bench::StartApp()) {
       std::printf("the tool's endpoints did not come up\n");
       return 1;
     }
-    const bench::Throughput tool = bench::AppReceive(pool, spec);
+    const bench::Throughput tool = bench::AppReceive(pool, plan);
     std::printf("tool:           sent %lld in %.2f s, handled %lld, %.0f/s (devices %d)\n", tool.sent,
                 tool.sendSeconds, tool.handled, tool.rate(), bench::AppDeviceCount());
     bench::StopApp();

@@ -12,9 +12,9 @@ int main(int argc, char** argv) {
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication application(argc, argv);
   const auto pool = bench::Announcements(10000);
-  bench::SenderSpec spec;
-  spec.rate = 20000;
-  spec.seconds = 3.0;
+  bench::SendPlan plan;
+  plan.rate = 20000;
+  plan.seconds = 3.0;
   double worst = 0;
   long long sentTotal = 0;
   bool allMet = true;
@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
       std::printf("the tool's endpoints did not come up\n");
       return 1;
     }
-    const bench::Throughput t = bench::AppReceive(pool, spec);
+    const bench::Throughput t = bench::AppReceive(pool, plan);
     const double loss = t.sent > 0 ? 100.0 * static_cast<double>(t.sent - t.handled) / static_cast<double>(t.sent) : 100;
     std::printf("run %d: sent %lld in %.2f s, handled %lld, devices %d, loss %.3f %%\n", run, t.sent, t.sendSeconds,
                 t.handled, bench::AppDeviceCount(), loss);

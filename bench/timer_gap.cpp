@@ -51,10 +51,10 @@ int main(int argc, char** argv) {
   const double quiet = gap.longest;
   std::printf("no traffic: %lld ticks, longest gap %.2f ms\n", gap.ticks, quiet);
 
-  bench::SenderSpec spec;
-  spec.seconds = 3.0;
+  bench::SendPlan plan;
+  plan.seconds = 3.0;
   gap.Start();
-  const bench::Throughput t = bench::AppReceive(pool, spec);
+  const bench::Throughput t = bench::AppReceive(pool, plan);
   gap.Stop();
   const double flood = gap.longest;
   std::printf("flood: sent %lld, handled %lld (%.0f/s); %lld ticks, longest gap %.2f ms\n", t.sent, t.handled,
