@@ -16,8 +16,8 @@ namespace {
 // The record the library points at, or null when those 60 bytes would not
 // lie wholly inside the datagram: nothing is ever read outside it, whatever
 // the library answers.
-const device::NetConfig* AnnouncedConfig(std::vector<std::uint8_t>& work) {
-  const device::NetConfig* config = proto::ReadNetConfigration(work.data());
+device::NetConfig* AnnouncedConfig(std::vector<std::uint8_t>& work) {
+  device::NetConfig* config = proto::ReadNetConfigration(work.data());
   const auto begin = reinterpret_cast<std::uintptr_t>(work.data());
   const auto at = reinterpret_cast<std::uintptr_t>(config);
   if (at < begin || at - begin > work.size() || work.size() - (at - begin) < device::kNetConfigSize)
@@ -59,7 +59,7 @@ ConfirmAction Confirm(const ConfirmGate& gate, const device::NetConfig& pending,
 
   work.resize(proto::kSendBufferSize, 0);
   // The address is asked for again: the buffer may have moved.
-  device::NetConfig* target = const_cast<device::NetConfig*>(AnnouncedConfig(work));
+  device::NetConfig* target = AnnouncedConfig(work);
   if (target == nullptr) return ConfirmAction::None;
   std::memcpy(target, &pending, device::kNetConfigSize);
   const std::int32_t length = proto::SendNetConfigration(work.data());

@@ -141,16 +141,6 @@ class Recorder {
   std::vector<Delivery> got_;
 };
 
-template <class Pred>
-bool WaitFor(Pred pred, std::chrono::milliseconds limit = 5000ms) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(2ms);
-  }
-  return true;
-}
-
 // Port 60080 can be bound again (that is, the endpoint's sockets are gone).
 bool PortFree(int family, std::uint16_t port) {
   Peer probe(family);

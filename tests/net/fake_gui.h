@@ -14,6 +14,17 @@
 
 #include "net/handover.h"
 
+// Polls pred until it holds or the limit has passed.
+template <class Pred>
+bool WaitFor(Pred pred, std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
 class FakeGui {
  public:
   FakeGui() : handOver_([this] { Wake(); }), thread_([this] { Loop(); }) {}

@@ -17,16 +17,6 @@ namespace {
 using namespace std::chrono_literals;
 
 // Waits (bounded) until pred() holds.
-template <class Pred>
-bool WaitFor(Pred pred, std::chrono::milliseconds limit = 5000ms) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
-
 struct CustomError : std::runtime_error {
   explicit CustomError(int v) : std::runtime_error("custom"), value(v) {}
   int value;
