@@ -7,6 +7,7 @@
 #include <QFocusEvent>
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QImage>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
@@ -136,11 +137,27 @@ void TTimerSpeedButton::CancelRepeat() {
   setDown(false);
 }
 
+bool TTimerSpeedButton::event(QEvent* e) {
+  // A modal window opening over ours (an error shown while the press moved
+  // the focus, or by a step's change handler) ends the press and its repeat.
+  if (e->type() == QEvent::WindowBlocked) CancelRepeat();
+  return QAbstractButton::event(e);
+}
+
 void TTimerSpeedButton::mousePressEvent(QMouseEvent* e) {
   QPointer<TTimerSpeedButton> self(this);
   FCancelled = false;
   emit MouseDown(e->button());
   if (!self) return;
+  // The press moved the focus, and a message box opened meanwhile (before
+  // the press reached the arrow, or while the arrow passed it on) took the
+  // release: the press is over before it began.
+  const bool released = e->spontaneous() && !(QGuiApplication::mouseButtons() & e->button());
+  if (FCancelled || released) {
+    CancelRepeat();
+    e->accept();
+    return;
+  }
   QAbstractButton::mousePressEvent(e);
   if (e->button() == Qt::LeftButton) FMouseCaptured = true;
   // Other buttons end here too instead of reaching the edit beneath.
@@ -174,12 +191,6 @@ void TTimerSpeedButton::mouseReleaseEvent(QMouseEvent* e) {
 
 void TTimerSpeedButton::TimerExpired() {
   FRepeatTimer->setInterval(kRepeatPause);
-  // A modal window opened over ours (an error display, say) takes the mouse
-  // away: the release will never arrive here, so give the press up.
-  if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != window()) {
-    CancelRepeat();
-    return;
-  }
   if (isDown() && FMouseCaptured) Click();
 }
 

@@ -55,7 +55,9 @@ class TTimerSpeedButton : public QAbstractButton {
   // Runs the click handlers once, without touching the pressed state.
   void Click();
   // Stops the repeat and lets go of the press (the press is abandoned, no
-  // click at release follows).
+  // click at release follows). Also done when a modal window (an error
+  // display) opens during the press: the release goes to that window and
+  // never comes back here.
   void CancelRepeat();
 
   QSize sizeHint() const override;
@@ -65,6 +67,7 @@ class TTimerSpeedButton : public QAbstractButton {
   void MouseDown(Qt::MouseButton button);
 
  protected:
+  bool event(QEvent* e) override;
   void paintEvent(QPaintEvent* e) override;
   void mousePressEvent(QMouseEvent* e) override;
   void mouseMoveEvent(QMouseEvent* e) override;
