@@ -6,7 +6,7 @@ JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 PACKAGES   := cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev \
               libgtest-dev libgmock-dev libbenchmark-dev \
-              fonts-wqy-zenhei iproute2 util-linux xvfb xauth \
+              fonts-wqy-zenhei iproute2 util-linux xvfb xauth scrot \
               clang libclang-rt-14-dev python3
 
 .PHONY: all deps build run test check demo bench fuzz test-asan test-tsan clean
