@@ -1,6 +1,7 @@
 #include "app/controls.h"
 
 #include <QFocusEvent>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -8,6 +9,9 @@
 #include <QStylePainter>
 #include <QStyledItemDelegate>
 
+#include <algorithm>
+
+#include "app/input_method.h"
 #include "device/fields.h"
 
 namespace app {
@@ -61,33 +65,67 @@ void TLabel::paintEvent(QPaintEvent* e) {
   }
 }
 
+namespace {
+int gInputMethodSwitchOffs = 0;
+}  // namespace
+
 TEdit::TEdit(QWidget* parent, QRect geometry, int maxLength) : QLineEdit(parent) {
   setGeometry(geometry);
   if (maxLength > 0) setMaxLength(maxLength);
-  // The input method is kept closed: typing gives plain ASCII.
+  // Plain ASCII: input methods that read hints start in direct Latin input.
   setInputMethodHints(Qt::ImhPreferLatin | Qt::ImhNoPredictiveText | Qt::ImhLatinOnly);
+}
+
+int TEdit::InputMethodSwitchOffs() { return gInputMethodSwitchOffs; }
+
+QString TEdit::Filtered(const QString& typed) {
+  QString kept;
+  for (QChar c : typed) {
+    OnKeyPress(c);
+    if (!c.isNull()) kept += c;
+  }
+  return kept;
 }
 
 void TEdit::keyPressEvent(QKeyEvent* e) {
   const QString text = e->text();
-  const bool character = text.size() == 1 && e->key() != Qt::Key_Delete;
-  if (!character || !OnKeyPress) {
+  if (text.isEmpty() || e->key() == Qt::Key_Delete || !OnKeyPress) {
     QLineEdit::keyPressEvent(e);
     return;
   }
-  QChar key = text.front();
-  OnKeyPress(key);
-  if (key.isNull()) {
+  const QString kept = Filtered(text);
+  if (kept == text) {
+    QLineEdit::keyPressEvent(e);
+    return;
+  }
+  if (kept.isEmpty()) {
     e->accept();
     return;
   }
-  if (key == text.front()) {
-    QLineEdit::keyPressEvent(e);
+  // The handler changed the characters: type the new ones instead.
+  QKeyEvent changed(e->type(), e->key(), e->modifiers(), kept, e->isAutoRepeat());
+  QLineEdit::keyPressEvent(&changed);
+}
+
+void TEdit::inputMethodEvent(QInputMethodEvent* e) {
+  const QString commit = e->commitString();
+  if (commit.isEmpty() || !OnKeyPress) {
+    QLineEdit::inputMethodEvent(e);
     return;
   }
-  // The handler changed the character: type the new one instead.
-  QKeyEvent changed(e->type(), e->key(), e->modifiers(), QString(key), e->isAutoRepeat());
-  QLineEdit::keyPressEvent(&changed);
+  // A commit is typed text too: each of its characters passes the filter.
+  QInputMethodEvent filtered(e->preeditString(), e->attributes());
+  filtered.setCommitString(Filtered(commit), e->replacementStart(), e->replacementLength());
+  QLineEdit::inputMethodEvent(&filtered);
+  e->setAccepted(filtered.isAccepted());
+}
+
+void TEdit::focusInEvent(QFocusEvent* e) {
+  QLineEdit::focusInEvent(e);
+  // Closing a popup (the context menu) gives the focus back without a new entry.
+  if (e->reason() == Qt::PopupFocusReason) return;
+  ++gInputMethodSwitchOffs;
+  SwitchInputMethodOff(this);
 }
 
 void TEdit::focusOutEvent(QFocusEvent* e) {
@@ -164,33 +202,40 @@ TButton::TButton(QWidget* parent, const QString& caption, QRect geometry)
 }
 
 DeviceListModel::DeviceListModel(engine::DeviceList& list, QObject* parent)
-    : QAbstractListModel(parent), list_(list) {
+    : QAbstractListModel(parent), list_(list), rows_(list.Count()) {
   list_.SetObserver(this);
 }
 
 DeviceListModel::~DeviceListModel() { list_.SetObserver(nullptr); }
 
-int DeviceListModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : list_.Count();
-}
+int DeviceListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }
 
 QVariant DeviceListModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || index.row() >= list_.Count()) return {};
+  if (!index.isValid() || index.row() >= rows_) return {};
   if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole)
     return QString::fromLatin1(list_.Text(index.row()));
   return {};
 }
 
-void DeviceListModel::aboutToAppend(int index) {
-  beginInsertRows(QModelIndex(), index, index);
-  inserting_ = true;
+void DeviceListModel::appended(int index) {
+  if (index < rows_) return;
+  beginInsertRows(QModelIndex(), rows_, index);
+  rows_ = index + 1;
+  endInsertRows();
 }
 
-void DeviceListModel::appended(int) {
-  // On a failed append the list is unchanged; Qt has no way to take back a
-  // begun insertion, so the row count simply reads the list as it is.
-  if (inserting_) endInsertRows();
-  inserting_ = false;
+void ListSelection::select(const QItemSelection& selection, QItemSelectionModel::SelectionFlags command) {
+  if (!byProgram && hasSelection() && (command & (Clear | Deselect | Toggle))) {
+    // A user's command that takes lines away may only replace the selected
+    // line by another one: a plain clear, a deselect or a toggle (Ctrl+click,
+    // Ctrl+Space) on the selected line is refused.
+    const bool selectsALine =
+        (command & Select) && !(command & (Deselect | Toggle)) &&
+        std::any_of(selection.cbegin(), selection.cend(),
+                    [](const QItemSelectionRange& range) { return range.isValid() && !range.isEmpty(); });
+    if (!selectsALine) return;
+  }
+  QItemSelectionModel::select(selection, command);
 }
 
 namespace {
@@ -212,6 +257,11 @@ TListBox::TListBox(QWidget* parent, QRect geometry, engine::DeviceList& list)
     : QListView(parent), model_(list) {
   setItemDelegate(new FixedHeightDelegate(this));
   setModel(&model_);
+  QItemSelectionModel* standard = selectionModel();
+  selection_ = new ListSelection(&model_, this);
+  setSelectionModel(selection_);
+  delete standard;
+  connect(selection_, &QItemSelectionModel::selectionChanged, this, &TListBox::SelectionChanged);
   setGeometry(geometry);
   setSelectionMode(QAbstractItemView::SingleSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -220,34 +270,49 @@ TListBox::TListBox(QWidget* parent, QRect geometry, engine::DeviceList& list)
   setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 }
 
+// The selected line, not the current one: the view moves its current line on
+// its own (a right-button press, Ctrl with an arrow key) without selecting it.
 int TListBox::ItemIndex() const {
-  const QModelIndex current = selectionModel()->currentIndex();
-  if (!current.isValid() || !selectionModel()->isSelected(current)) return -1;
-  return current.row();
+  const QModelIndexList selected = selection_->selectedIndexes();
+  return selected.isEmpty() ? -1 : selected.front().row();
 }
 
 void TListBox::setItemIndex(int index) {
+  selection_->byProgram = true;
   if (index < 0 || index >= Count()) {
-    selectionModel()->clearSelection();
-    selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::Clear);
-    return;
+    selection_->clearSelection();
+    selection_->clearCurrentIndex();
+  } else {
+    selection_->setCurrentIndex(model_.index(index), QItemSelectionModel::ClearAndSelect);
   }
-  selectionModel()->setCurrentIndex(model_.index(index), QItemSelectionModel::ClearAndSelect);
+  selection_->byProgram = false;
 }
 
 int TListBox::Count() const { return model_.rowCount(); }
 
 QString TListBox::Item(int index) const { return model_.data(model_.index(index), Qt::DisplayRole).toString(); }
 
-void TListBox::mouseReleaseEvent(QMouseEvent* e) {
-  QListView::mouseReleaseEvent(e);
-  if (e->button() == Qt::LeftButton && indexAt(e->position().toPoint()).isValid()) emit click();
+// Every change the user makes, whether by a press, a drag, a release, a key or
+// a press whose release never comes back (a message box took it), passes
+// through here exactly once.
+void TListBox::SelectionChanged() {
+  if (selection_->byProgram || ItemIndex() < 0) return;
+  changedSincePress_ = true;
+  emit click();
 }
 
-void TListBox::keyPressEvent(QKeyEvent* e) {
-  const int before = ItemIndex();
-  QListView::keyPressEvent(e);
-  if (ItemIndex() != before) emit click();
+void TListBox::mousePressEvent(QMouseEvent* e) {
+  changedSincePress_ = false;
+  QListView::mousePressEvent(e);
+}
+
+void TListBox::mouseReleaseEvent(QMouseEvent* e) {
+  QListView::mouseReleaseEvent(e);
+  // A click on the line that is already selected shows it afresh.
+  const QModelIndex at = indexAt(e->position().toPoint());
+  if (e->button() == Qt::LeftButton && !changedSincePress_ && at.isValid() && at.row() == ItemIndex())
+    emit click();
+  changedSincePress_ = false;
 }
 
 }  // namespace app

@@ -6,6 +6,7 @@
 
 #include <QAbstractListModel>
 #include <QCheckBox>
+#include <QItemSelectionModel>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -38,9 +39,12 @@ class TLabel : public QLabel {
   int blankWidth_ = 0;
 };
 
-// A single-line edit. OnExit runs when the focus moves to another control of
-// the window; OnKeyPress sees every typed character first and may change it
-// or discard it (by setting it to 0).
+// A single-line edit with its input method closed: every edit of these
+// windows takes plain ASCII, so the input method is switched off whenever the
+// edit receives the focus (the user may switch it on again). OnExit runs when
+// the focus moves to another control of the window; OnKeyPress sees every
+// typed character first, input-method commits included, and may change it or
+// discard it (by setting it to 0). Pasted text does not pass through it.
 class TEdit : public QLineEdit {
   Q_OBJECT
  public:
@@ -48,15 +52,22 @@ class TEdit : public QLineEdit {
   std::function<void(QChar& key)> OnKeyPress;
   // Keeps (and shows) the selection when the focus leaves the edit.
   void setKeepsSelection(bool keep) { keepsSelection_ = keep; }
+  // How often an edit has switched the input method off (tests, diagnostics).
+  static int InputMethodSwitchOffs();
 
  signals:
   void exited();
 
  protected:
   void keyPressEvent(QKeyEvent* e) override;
+  void inputMethodEvent(QInputMethodEvent* e) override;
+  void focusInEvent(QFocusEvent* e) override;
   void focusOutEvent(QFocusEvent* e) override;
 
  private:
+  // The characters of a typed text that OnKeyPress lets through, as it leaves them.
+  QString Filtered(const QString& typed);
+
   bool keepsSelection_ = false;
 };
 
@@ -101,7 +112,9 @@ class TButton : public QPushButton {
 };
 
 // The lines of the device list as a model: the identity texts, read from the
-// list on demand, so a line costs no item object of its own.
+// list on demand, so a line costs no item object of its own. The model's row
+// count follows the lines the list has announced, so a view never sees a line
+// it has not been told about.
 class DeviceListModel : public QAbstractListModel, public engine::DeviceList::Observer {
   Q_OBJECT
  public:
@@ -110,17 +123,30 @@ class DeviceListModel : public QAbstractListModel, public engine::DeviceList::Ob
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role) const override;
 
-  void aboutToAppend(int index) override;
   void appended(int index) override;
 
  private:
   engine::DeviceList& list_;
-  bool inserting_ = false;
+  int rows_ = 0;
+};
+
+// The selection of a single-selection list box: the user's gestures move it
+// from line to line but never take it away (as on the users' platform, once a
+// line is selected one line stays selected). Only the program clears it.
+class ListSelection : public QItemSelectionModel {
+  Q_OBJECT
+ public:
+  using QItemSelectionModel::QItemSelectionModel;
+  using QItemSelectionModel::select;
+  void select(const QItemSelection& selection, QItemSelectionModel::SelectionFlags command) override;
+  // Set while the program itself changes the selection.
+  bool byProgram = false;
 };
 
 // The device list box. ItemIndex is the selected line (-1: none); setting it
-// runs no handler. OnClick (the clicked() signal) runs when the user selects
-// a line by mouse or keyboard.
+// runs no handler. OnClick (the click() signal) runs once for every change of
+// the selected line by the user, whatever mouse button, gesture or key made
+// it, and when the user clicks the line that is already selected.
 class TListBox : public QListView {
   Q_OBJECT
  public:
@@ -134,12 +160,15 @@ class TListBox : public QListView {
   void click();
 
  protected:
+  void mousePressEvent(QMouseEvent* e) override;
   void mouseReleaseEvent(QMouseEvent* e) override;
-  void keyPressEvent(QKeyEvent* e) override;
 
  private:
+  void SelectionChanged();
+
   DeviceListModel model_;
-  bool pressedOnItem_ = false;
+  ListSelection* selection_ = nullptr;
+  bool changedSincePress_ = false;
 };
 
 }  // namespace app

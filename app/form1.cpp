@@ -58,7 +58,15 @@ TForm1::TForm1(QWidget* owner)
     SetEditText(edit, QString());
 }
 
-TForm1::~TForm1() { DeactivateEndpoints(); }
+TForm1::~TForm1() {
+  DeactivateEndpoints();
+  // The list view reads the device list, a member of this window, which is
+  // gone before the window's children are torn down: the view goes first.
+  delete ListBox1;
+  ListBox1 = nullptr;
+  // No handler runs while the remaining controls are torn down.
+  for (QObject* child : findChildren<QObject*>()) disconnect(child, nullptr, this, nullptr);
+}
 
 void TForm1::BuildLayout() {
   setWindowTitle(kCaption);
@@ -162,9 +170,9 @@ void TForm1::WireDispatchTable() {
   // carries whatever they throw back to the receiving thread.
   UDPServer->OnUDPRead = [this](net::TIdUDPListenerThread* thread, const net::TIdBytes& data,
                                 net::TIdSocketHandle& binding) { UDPServerUDPRead(thread, data, binding); };
-  IdIPMCastClient1->OnIPMCastRead = [this](net::TIdIPMCastClient*, const net::TIdBytes& data,
+  IdIPMCastClient1->OnIPMCastRead = [this](net::TIdIPMCastClient* client, const net::TIdBytes& data,
                                            net::TIdSocketHandle& binding) {
-    IdIPMCastClient1IPMCastRead(nullptr, data, binding);
+    IdIPMCastClient1IPMCastRead(client, data, binding);
   };
 }
 
@@ -193,6 +201,13 @@ void TForm1::showEvent(QShowEvent* e) {
 }
 
 void TForm1::closeEvent(QCloseEvent* e) {
+  // While the progress dialog stands over it the window is disabled, and a
+  // close request from the window manager or the task bar changes nothing:
+  // the write goes on.
+  if (!isEnabled()) {
+    e->ignore();
+    return;
+  }
   e->accept();
   QCoreApplication::quit();
 }
@@ -216,7 +231,7 @@ void TForm1::UDPServerUDPRead(net::TIdUDPListenerThread*, const net::TIdBytes& A
   IdIPMCastClient1IPMCastRead(this, AData, ABinding);
 }
 
-void TForm1::IdIPMCastClient1IPMCastRead(QObject* Sender, const net::TIdBytes& AData,
+void TForm1::IdIPMCastClient1IPMCastRead(const void* Sender, const net::TIdBytes& AData,
                                          net::TIdSocketHandle& ABinding) {
   if (shuttingDown_) {
     ++g_callsAfterShutdown;
@@ -279,9 +294,14 @@ void TForm1::SetEditText(QLineEdit* edit, const QString& text) {
   if (edit->text() != text) edit->setText(text);
 }
 
-void TForm1::ListBox1Click(QObject*) {
+void TForm1::ListBox1Click(const void*) {
   Panel1->setEnabled(ListBox1->ItemIndex() >= 0);
   FLoading = true;
+  // Lowered again on every way out, an exception's included.
+  struct LoadingEnds {
+    bool& loading;
+    ~LoadingEnds() { loading = false; }
+  } loadingEnds{FLoading};
   if (const device::DeviceEntry* entry = SelectedEntry()) {
     lblIdent->setCaption(ListBox1->Item(ListBox1->ItemIndex()));
     // The entry stays where it is while handlers run (lines appended meanwhile

@@ -63,14 +63,16 @@ class TForm1 : public QWidget {
   // Event handlers.
   void UDPServerUDPRead(net::TIdUDPListenerThread* AThread, const net::TIdBytes& AData,
                         net::TIdSocketHandle& ABinding);
-  void ListBox1Click(QObject* Sender);
+  // Sender: the object that raised the event; for the intake and the panel
+  // fill that may be a network component, which is no QObject.
+  void ListBox1Click(const void* Sender);
   void edtHAddr1KeyPress(QObject* Sender, QChar& Key);
   void CheckAutoClick(QObject* Sender);
   void edtDeviceNameChange(QObject* Sender);
   void edtDeviceNameExit(QObject* Sender);
   void Button1Click(QObject* Sender);
   void FormShow(QObject* Sender);
-  void IdIPMCastClient1IPMCastRead(QObject* Sender, const net::TIdBytes& AData,
+  void IdIPMCastClient1IPMCastRead(const void* Sender, const net::TIdBytes& AData,
                                    net::TIdSocketHandle& ABinding);
   void edtPAddrExit(QObject* Sender);
   void edtPAddrChange(QObject* Sender);

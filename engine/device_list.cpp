@@ -14,18 +14,16 @@ int DeviceList::IndexOf(std::uint64_t ident) const {
 int DeviceList::Append(std::uint64_t ident, const device::DeviceEntry& entry) {
   const int index = Count();
   if (index_.count(ident) != 0) throw std::invalid_argument("device already listed");
-  if (observer_) observer_->aboutToAppend(index);
-  // The index first: if the line cannot be added, the index entry is taken
-  // back, so the list and its index never disagree.
-  index_.emplace(ident, index);
+  lines_.push_back(Line{entry, ident});
   try {
-    lines_.push_back(Line{entry, ident});
+    index_.emplace(ident, index);
+    if (observer_) observer_->appended(index);
   } catch (...) {
+    // Taken back, so the list, its index and the view never disagree.
     index_.erase(ident);
-    if (observer_) observer_->appended(-1);
+    lines_.pop_back();
     throw;
   }
-  if (observer_) observer_->appended(index);
   return index;
 }
 

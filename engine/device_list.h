@@ -17,11 +17,11 @@ namespace engine {
 
 class DeviceList {
  public:
-  // Told around every append, so a view can follow the list.
+  // Told after every successful append, once the line and its index entry
+  // exist, so a view can follow the list. A failed append tells nothing.
   class Observer {
    public:
     virtual ~Observer() = default;
-    virtual void aboutToAppend(int index) = 0;
     virtual void appended(int index) = 0;
   };
 
@@ -29,7 +29,7 @@ class DeviceList {
   // The line of the device, or -1.
   int IndexOf(std::uint64_t ident) const;
   // Appends a line for a device not yet listed; returns its index. On an
-  // exception the list is unchanged.
+  // exception (also one thrown by the observer) the list is unchanged.
   int Append(std::uint64_t ident, const device::DeviceEntry& entry);
 
   std::uint64_t Ident(int index) const { return lines_.at(static_cast<std::size_t>(index)).ident; }

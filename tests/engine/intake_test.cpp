@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <new>
+
 #include "engine/intake.h"
 #include "packets.h"
 
@@ -87,22 +89,41 @@ TEST(Intake, TrailingBytesBeyondThePacketAreIgnored) {
 }
 
 namespace {
+// Records each append it is told of, with the line count at that moment.
 struct CountingObserver : DeviceList::Observer {
-  std::vector<int> before, after;
-  void aboutToAppend(int i) override { before.push_back(i); }
-  void appended(int i) override { after.push_back(i); }
+  const DeviceList* list = nullptr;
+  std::vector<int> told, countWhenTold;
+  bool fail = false;
+  void appended(int i) override {
+    told.push_back(i);
+    countWhenTold.push_back(list->Count());
+    if (fail) throw std::bad_alloc();
+  }
 };
 }  // namespace
 
-TEST(DeviceList, ObserverIsToldAroundEveryAppendOnly) {
+// The observer hears of a line only once it exists and can be looked up; a
+// failing observer takes the append back.
+TEST(DeviceList, ObserverIsToldAfterEveryAppendOnly) {
   DeviceList list;
   CountingObserver obs;
+  obs.list = &list;
   list.SetObserver(&obs);
   Feed(list, Announcement(kA, SampleConfig()));
   Feed(list, Announcement(kA, SampleConfig()));
   Feed(list, Announcement(kB, SampleConfig()));
-  EXPECT_EQ(obs.before, (std::vector<int>{0, 1}));
-  EXPECT_EQ(obs.after, (std::vector<int>{0, 1}));
+  EXPECT_EQ(obs.told, (std::vector<int>{0, 1}));
+  EXPECT_EQ(obs.countWhenTold, (std::vector<int>{1, 2}));
+
+  obs.fail = true;
+  constexpr std::uint64_t kC = 0x0012AB34CD5699ull;
+  device::DeviceEntry e{};
+  EXPECT_THROW(list.Append(kC, e), std::bad_alloc);
+  EXPECT_EQ(list.Count(), 2);
+  EXPECT_EQ(list.IndexOf(kC), -1);
+  obs.fail = false;
+  EXPECT_EQ(list.Append(kC, e), 2);
+  EXPECT_EQ(list.IndexOf(kC), 2);
 }
 
 TEST(DeviceList, IdentitiesNeedingSixteenDigitsAreDistinctLines) {
