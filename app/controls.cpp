@@ -211,7 +211,9 @@ DeviceListModel::~DeviceListModel() { list_.SetObserver(nullptr); }
 int DeviceListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }
 
 QVariant DeviceListModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || index.row() >= rows_) return {};
+  // Both bounds: a view told of a line whose append was then taken back
+  // (the notification itself failed) reads nothing past the list.
+  if (!index.isValid() || index.row() >= std::min(rows_, list_.Count())) return {};
   if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole)
     return QString::fromLatin1(list_.Text(index.row()));
   return {};
