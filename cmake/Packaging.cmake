@@ -21,9 +21,19 @@ foreach(program orven-setup orven-devsim)
 endforeach()
 
 if(ORVENAPI3_LIBRARY)
-  # The vendor's file, with the links that lead to it (one of them carries
-  # the name the programs ask the loader for).
-  install(FILES ${ORVENAPI3_LIBRARY} DESTINATION ${ORVEN_PRIVATE_LIBDIR} FOLLOW_SYMLINK_CHAIN)
+  # The vendor's file and the chain of links that leads to it (one of them
+  # may carry the name the programs ask the loader for); links stay links.
+  set(library ${ORVENAPI3_LIBRARY})
+  while(IS_SYMLINK ${library})
+    install(FILES ${library} DESTINATION ${ORVEN_PRIVATE_LIBDIR})
+    file(READ_SYMLINK ${library} target)
+    if(NOT IS_ABSOLUTE ${target})
+      get_filename_component(folder ${library} DIRECTORY)
+      set(target ${folder}/${target})
+    endif()
+    set(library ${target})
+  endwhile()
+  install(FILES ${library} DESTINATION ${ORVEN_PRIVATE_LIBDIR})
 else()
   install(TARGETS ORVENAPI3 LIBRARY DESTINATION ${ORVEN_PRIVATE_LIBDIR})
 endif()
