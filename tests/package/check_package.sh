@@ -5,7 +5,7 @@
 # the icon, the programs' RUNPATH, lintian's verdict, and that the unpacked
 # orven-setup starts with no help from the environment and shows its window.
 #
-# Usage: check_package.sh CPACK BUILD_DIR ISOLATED_NET
+# Usage: check_package.sh CPACK BUILD_DIR ISOLATED_NET VERSION
 set -u
 if [ "${1:-}" = --window ]; then
   # Inside the private network namespace: a virtual display, the unpacked
@@ -42,10 +42,10 @@ if [ "${1:-}" = --window ]; then
   exit 0
 fi
 
-CPACK=$1 BUILD=$2 ISOLATED_NET=$3
+CPACK=$1 BUILD=$2 ISOLATED_NET=$3 VERSION=$4
 work="$BUILD/package-test"
 root="$work/root"
-deb="$work/out/orven-setup_2.0.0.4_amd64.deb"
+deb="$work/out/orven-setup_${VERSION}_amd64.deb"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
@@ -75,12 +75,16 @@ diff -u "$work/files.expected" "$work/files" || fail "the package's file list di
 
 desktop-file-validate "$root/usr/share/applications/com.orven.OrvenSetup.desktop" || fail "desktop-file-validate"
 appstreamcli validate --no-net "$root/usr/share/metainfo/com.orven.OrvenSetup.metainfo.xml" || fail "appstreamcli validate"
+grep -q "<release version=\"$VERSION\"" "$root/usr/share/metainfo/com.orven.OrvenSetup.metainfo.xml" ||
+  fail "the AppStream metadata has no release $VERSION"
+zcat "$root/usr/share/doc/orven-setup/changelog.gz" | head -n 1 | grep -q "^orven-setup ($VERSION)" ||
+  fail "the changelog's newest entry is not $VERSION"
 file "$root/usr/share/icons/hicolor/48x48/apps/orven-setup.png" | grep -q "PNG image data, 48 x 48" ||
   fail "the PNG icon is not 48x48: $(file "$root/usr/share/icons/hicolor/48x48/apps/orven-setup.png")"
 
 dpkg-deb -I "$deb" >"$work/control"
 grep -qx " Package: orven-setup" "$work/control" || fail "package name"
-grep -qx " Version: 2.0.0.4" "$work/control" || fail "version is not 2.0.0.4"
+grep -qx " Version: $VERSION" "$work/control" || fail "version is not $VERSION"
 grep -qx " Architecture: amd64" "$work/control" || fail "architecture"
 for dep in fonts-wqy-zenhei libc6 libqt6widgets6 libqt6gui6 libqt6core6 libstdc++6; do
   grep -q "^ Depends:.*\b$dep\b" "$work/control" || fail "Depends lacks $dep"
