@@ -7,9 +7,10 @@ CMAKE_ARGS ?=
 PACKAGES   := cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev \
               libgtest-dev libgmock-dev libbenchmark-dev \
               fonts-wqy-zenhei iproute2 util-linux xvfb xauth scrot \
-              clang libclang-rt-14-dev python3
+              clang libclang-rt-14-dev python3 \
+              dpkg-dev file librsvg2-bin desktop-file-utils appstream lintian x11-utils
 
-.PHONY: all deps build run test check demo bench fuzz test-asan test-tsan clean
+.PHONY: all deps build run test check package demo bench fuzz test-asan test-tsan clean
 
 all: build
 
@@ -47,6 +48,10 @@ test: check
 # The suite of one build directory.
 check: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600 $(CTEST_ARGS)
+
+# The Debian package, $(BUILD)/orven-setup_<version>_amd64.deb (CPack).
+package: build
+	cmake --build $(BUILD) --target package
 
 # The tool beside simulated devices, inside a private network namespace.
 demo: build
