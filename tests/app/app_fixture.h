@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <optional>
@@ -145,10 +146,11 @@ class Peer {
     std::string fromIP;
     std::uint16_t fromPort;
   };
-  std::vector<Received> Collect(int ms) {
+  // With stopAt, returns as soon as that many have arrived.
+  std::vector<Received> Collect(int ms, std::size_t stopAt = SIZE_MAX) {
     std::vector<Received> out;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < end) {
+    while (out.size() < stopAt && std::chrono::steady_clock::now() < end) {
       QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
       pollfd p{fd_, POLLIN, 0};
       if (::poll(&p, 1, 5) <= 0) continue;

@@ -2,11 +2,41 @@
 // write-and-confirm loop through real sockets.
 #include "app_fixture.h"
 
+#include <QElapsedTimer>
+
+#include "set_packet.h"
+
 using namespace apptest;
 
 namespace {
 
-const std::uint8_t* Bytes(const device::NetConfig& c) { return reinterpret_cast<const std::uint8_t*>(&c); }
+wire::Record Held(const device::NetConfig& c) {
+  wire::Record r;
+  std::memcpy(r.data(), &c, r.size());
+  return r;
+}
+
+// The record of Config(1) as the panel shows it, with the name edited to
+// "新名称": the bytes a write of it must carry.
+wire::RecordFields EditedRecord() {
+  wire::RecordFields r;
+  r.serverPAddr = {192, 168, 1, 10};
+  r.serverPort = 60110;
+  r.hAddr6 = 0x01;
+  r.hAddr5 = 0x1A;
+  r.name = "\xD0\xC2\xC3\xFB\xB3\xC6";  // 新名称 in code page 936
+  r.pAddr = {192, 168, 1, 101};
+  r.subNetMask = {255, 255, 255, 0};
+  r.gatePAddr = {192, 168, 1, 1};
+  r.dns1PAddr = {192, 168, 1, 1};
+  return r;
+}
+
+device::NetConfig AsConfig(const wire::Record& r) {
+  device::NetConfig c;
+  std::memcpy(&c, r.data(), r.size());
+  return c;
+}
 
 }  // namespace
 
@@ -29,11 +59,20 @@ class WriteTest : public AppTest {
 
 TEST_F(WriteTest, AcceptedDeviceAddressesOpenTheDialog) {
   SelectAndEdit();
-  for (const char* ok : {"1.0.0.1", "126.255.255.255", "128.0.0.1", "223.255.255.254"}) {
-    f1->edtPAddr->setText(ok);
-    EXPECT_TRUE(Press().empty()) << ok;
-    EXPECT_TRUE(f2->isVisible()) << ok;
-    EXPECT_EQ(+Pending().PAddr, device::IPv4FromText(ok));
+  const struct {
+    const char* text;
+    wire::Ip bytes;
+  } accepted[] = {{"1.0.0.1", {1, 0, 0, 1}},
+                  {"126.255.255.255", {126, 255, 255, 255}},
+                  {"128.0.0.1", {128, 0, 0, 1}},
+                  {"223.255.255.254", {223, 255, 255, 254}}};
+  for (const auto& ok : accepted) {
+    f1->edtPAddr->setText(ok.text);
+    EXPECT_TRUE(Press().empty()) << ok.text;
+    EXPECT_TRUE(f2->isVisible()) << ok.text;
+    wire::RecordFields want = EditedRecord();
+    want.pAddr = ok.bytes;
+    EXPECT_EQ(Held(Pending()), want.Bytes()) << ok.text;
     f2->close();
   }
 }
@@ -58,26 +97,29 @@ TEST_F(WriteTest, AutomaticAddressingLooksAtNoAddressAndZeroesThem) {
   f1->edtPAddr->setText("127.0.0.1");  // disabled and ignored
   EXPECT_TRUE(Press().empty());
   EXPECT_TRUE(f2->isVisible());
-  EXPECT_EQ(Pending().AutoIP, 1);
-  for (int i = 40; i < 60; ++i) EXPECT_EQ(Bytes(Pending())[i], 0) << i;
+  wire::RecordFields want = EditedRecord();
+  want.autoIP = 1;
+  want.pAddr = want.subNetMask = want.gatePAddr = want.dns1PAddr = want.dns2PAddr = {};
+  EXPECT_EQ(Held(Pending()), want.Bytes());
 }
 
 TEST_F(WriteTest, PendingRecordIsBuiltFromZeroByTheFieldConversions) {
-  SelectAndEdit();
+  // The announced record has bytes after its name's end; the written one
+  // starts from zero and carries none of them.
+  device::NetConfig announced = Config(1);
+  std::memset(announced.DeviceName + 10, 0x77, sizeof announced.DeviceName - 10);
+  SelectAndEdit(announced);
   f1->edtServerPAddr->setText("");
   f1->edtHAddr1->setText("1A");
   f1->edtHAddr2->setText("2B");
   f1->EdtServerPort->setText("60111");
   EXPECT_TRUE(Press().empty());
-  const device::NetConfig p = Pending();
-  EXPECT_EQ(+p.ServerPAddr, 0u) << "an empty server address writes 0";
-  EXPECT_EQ(Bytes(p)[5], 0xCF);
-  EXPECT_EQ(Bytes(p)[6], 0xEA);
-  EXPECT_EQ(Bytes(p)[7], 0x2B);
-  EXPECT_EQ(Bytes(p)[8], 0x1A);
-  EXPECT_EQ(device::DeviceNameToText(p), "新名称");
-  for (int i = 9 + 6; i < 40; ++i) EXPECT_EQ(Bytes(p)[i], 0) << i;
-  EXPECT_EQ(+p.PAddr, device::IPv4FromText("192.168.1.101"));
+  wire::RecordFields want = EditedRecord();
+  want.serverPAddr = {};  // an empty server address writes 0
+  want.serverPort = 60111;
+  want.hAddr6 = 0x2B;
+  want.hAddr5 = 0x1A;
+  EXPECT_EQ(Held(Pending()), want.Bytes());
 }
 
 TEST_F(WriteTest, NonHexadecimalHardwareTextStopsTheWrite) {
@@ -123,10 +165,18 @@ TEST_F(WriteTest, DialogCountsThirtyTicksThenReportsTheTimeOut) {
 }
 
 TEST_F(WriteTest, TheRealTimerAdvancesOncePerSecond) {
+  // Each step comes a second after the one before (a timer may fire up to
+  // 5 % early, never earlier); a loaded machine only makes it later.
   SelectAndEdit();
+  QElapsedTimer clock;
+  clock.start();
   Press();
-  QTest::qWait(1300);
-  EXPECT_EQ(f2->Position(), 1);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return f2->Position() >= 1; }, 20000));
+  EXPECT_GE(clock.elapsed(), 950);
+  EXPECT_EQ(f2->Position(), 1) << "one step per expiry";
+  ASSERT_TRUE(QTest::qWaitFor([&] { return f2->Position() >= 2; }, 20000));
+  EXPECT_GE(clock.elapsed(), 1900);
+  EXPECT_EQ(f2->Position(), 2);
   f2->close();
 }
 
@@ -171,39 +221,58 @@ class WriteLoopTest : public WriteTest {
                        unsigned long long ident = kDevA) {
     const long long before = f1->IntakeCalls();
     device.SendTo("255.255.255.255", 60080, Packet(ident, c, kind));
-    for (int i = 0; i < 200 && f1->IntakeCalls() == before; ++i) QTest::qWait(5);
-    ASSERT_GT(f1->IntakeCalls(), before) << "announcement not handled";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f1->IntakeCalls() > before; }, 10000)) << "announcement not handled";
+  }
+  // The configuration-sets the device received (the tool answers within the
+  // handler, so they are queued before DeviceAnnounces returns), each read
+  // by the independent reader; anything else the device got is a failure.
+  std::vector<wire::SetPacket> SetsReceived(Peer& device, std::size_t expected, std::uint16_t* source = nullptr) {
+    std::vector<wire::SetPacket> sets;
+    for (const auto& r : device.Collect(10000, expected)) {
+      const auto set = wire::DecodeSet(r.data);
+      EXPECT_TRUE(set.has_value()) << "not a well-formed configuration-set, " << r.data.size() << " bytes";
+      EXPECT_EQ(r.data.size(), 74u);
+      if (source) {
+        if (sets.empty()) *source = r.fromPort;
+        EXPECT_EQ(r.fromPort, *source) << "one source port for every packet";
+      }
+      if (set) sets.push_back(*set);
+    }
+    // Nothing beyond those.
+    EXPECT_TRUE(device.Collect(100).empty());
+    return sets;
   }
 };
 
 TEST_F(WriteLoopTest, PressSendsNothingThenEachOldAnnouncementGetsOnePacketUntilSuccess) {
+  // The sender's Port (60100) lies in the system's range of ephemeral ports.
+  // Held here before any other socket opens, the system never chooses it as
+  // the sender's source, and a sender that bound its Port instead fails.
+  Peer portHolder(60100);
   Peer device;
   DeviceAnnounces(device, Config(1));
   ASSERT_EQ(f1->ListBox1->ItemIndex(), 0);
   f1->edtDeviceName->setText(QString::fromUtf8("新名称"));
   Press();
   ASSERT_TRUE(f2->isVisible());
-  EXPECT_TRUE(device.CollectSets(200).empty()) << "the press sends nothing";
+  EXPECT_TRUE(device.Collect(200).empty()) << "the press sends nothing";
 
   for (int i = 0; i < 3; ++i) DeviceAnnounces(device, Config(1));
-  const auto sets = device.CollectSets(300);
+  std::uint16_t source = 0;
+  const auto sets = SetsReceived(device, 3, &source);
   ASSERT_EQ(sets.size(), 3u);
   for (const auto& s : sets) {
-    EXPECT_EQ(s.data.size(), 74u);
-    EXPECT_EQ(s.fromPort, sets[0].fromPort) << "one source port for every packet";
-    EXPECT_NE(s.fromPort, 60080);
-    EXPECT_NE(s.fromPort, 60081);
-    EXPECT_NE(s.fromPort, 60100);
-    unsigned long long ident = 0;
-    device::NetConfig carried;
-    ASSERT_EQ(OrvenReadConfigSet(s.data.data(), 74, &ident, reinterpret_cast<unsigned char*>(&carried)), 1);
-    EXPECT_EQ(ident, kDevA);
-    EXPECT_TRUE(device::SameConfig(carried, f1->FPendingConfig));
+    EXPECT_EQ(s.ident, kDevA);
+    EXPECT_EQ(s.flag, 0) << "the announcement's format flag is left as it was";
+    EXPECT_EQ(s.config, EditedRecord().Bytes());
   }
+  EXPECT_NE(source, 60080);
+  EXPECT_NE(source, 60081);
+  EXPECT_TRUE(portHolder.Collect(50).empty());
   EXPECT_FALSE(f1->UDPClient->BroadcastPermission()) << "permission is off again after each send";
 
   // The device applies it and announces the new record.
-  const device::NetConfig applied = f1->FPendingConfig;
+  const device::NetConfig applied = AsConfig(EditedRecord().Bytes());
   DeviceAnnounces(device, applied, 0xFC);
   EXPECT_EQ(f2->Label1->text(), "命令执行成功");
   EXPECT_TRUE(f2->Label1->isVisible());
@@ -212,7 +281,7 @@ TEST_F(WriteLoopTest, PressSendsNothingThenEachOldAnnouncementGetsOnePacketUntil
   EXPECT_FALSE(f2->Timer1->isActive());
   EXPECT_EQ(f1->edtDeviceName->text(), QString::fromUtf8("新名称")) << "panel refilled from the entry";
   EXPECT_FALSE(f1->Button1->isEnabled());
-  EXPECT_TRUE(device.CollectSets(100).empty());
+  EXPECT_TRUE(device.Collect(100).empty());
 
   // Still open: a further matching announcement repeats the success display.
   f2->Label1->setCaption("x");
@@ -220,9 +289,11 @@ TEST_F(WriteLoopTest, PressSendsNothingThenEachOldAnnouncementGetsOnePacketUntil
   DeviceAnnounces(device, applied);
   EXPECT_EQ(f2->Label1->text(), "命令执行成功");
   EXPECT_EQ(f1->edtDeviceName->text(), QString::fromUtf8("新名称"));
-  // ... and a different one is answered again.
+  // ... and a different one is answered again, with the same record.
   DeviceAnnounces(device, Config(1));
-  EXPECT_EQ(device.CollectSets(200).size(), 1u);
+  const auto again = SetsReceived(device, 1);
+  ASSERT_EQ(again.size(), 1u);
+  EXPECT_EQ(again[0].config, EditedRecord().Bytes());
 }
 
 TEST_F(WriteLoopTest, OtherDevicesAnnouncementsDuringAWriteSendNothing) {
@@ -233,8 +304,8 @@ TEST_F(WriteLoopTest, OtherDevicesAnnouncementsDuringAWriteSendNothing) {
   Press();
   DeviceAnnounces(other, Config(2), 0xFF, kDevB);
   DeviceAnnounces(other, Config(3), 0xFF, kDevB);
-  EXPECT_TRUE(other.CollectSets(200).empty());
-  EXPECT_TRUE(device.CollectSets(50).empty());
+  EXPECT_TRUE(other.Collect(200).empty());
+  EXPECT_TRUE(device.Collect(50).empty());
   EXPECT_EQ(EntryName(1), "泵站3");
 }
 
@@ -246,7 +317,7 @@ TEST_F(WriteLoopTest, AfterATimeOutOrACloseNothingIsSent) {
   Tick(30);
   ASSERT_TRUE(f2->isVisible());
   DeviceAnnounces(device, Config(1));
-  EXPECT_TRUE(device.CollectSets(200).empty()) << "timed out: the dialog is still open but nothing is sent";
+  EXPECT_TRUE(device.Collect(200).empty()) << "timed out: the dialog is still open but nothing is sent";
 
   f2->close();
   Press();
@@ -255,7 +326,7 @@ TEST_F(WriteLoopTest, AfterATimeOutOrACloseNothingIsSent) {
   EXPECT_TRUE(f1->isEnabled());
   EXPECT_FALSE(f2->Timer1->isActive());
   DeviceAnnounces(device, Config(1));
-  EXPECT_TRUE(device.CollectSets(200).empty());
+  EXPECT_TRUE(device.Collect(200).empty());
 }
 
 TEST_F(WriteLoopTest, AnnouncementsFromTheGroupAreAnsweredByBroadcastToo) {
@@ -265,7 +336,8 @@ TEST_F(WriteLoopTest, AnnouncementsFromTheGroupAreAnsweredByBroadcastToo) {
   Press();
   const long long before = f1->IntakeCalls();
   device.SendTo("230.1.1.100", 60081, Packet(kDevA, Config(1)));
-  for (int i = 0; i < 200 && f1->IntakeCalls() == before; ++i) QTest::qWait(5);
-  const auto sets = device.CollectSets(300);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return f1->IntakeCalls() > before; }, 10000));
+  const auto sets = SetsReceived(device, 1);
   ASSERT_EQ(sets.size(), 1u);
+  EXPECT_EQ(sets[0].ident, kDevA);
 }

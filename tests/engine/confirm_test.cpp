@@ -2,6 +2,7 @@
 
 #include "engine/intake.h"
 #include "packets.h"
+#include "set_packet.h"
 
 using namespace engine;
 
@@ -9,6 +10,18 @@ namespace {
 
 constexpr unsigned long long kIdent = 0x0012AB34CD5601ull;
 const ConfirmGate kOpen{true, true, 5, 30};
+
+// SampleConfig(2) as the bytes a device receives.
+wire::Record SampleRecord2() {
+  wire::RecordFields r;
+  r.serverPort = 60110;
+  r.hAddr6 = 0x02;
+  r.hAddr5 = 0x12;
+  r.name = "\xB1\xC3\xD5\xBE" "2";  // 泵站2 in code page 936
+  r.pAddr = {192, 168, 1, 102};
+  r.subNetMask = {255, 255, 255, 0};
+  return r.Bytes();
+}
 
 }  // namespace
 
@@ -36,12 +49,11 @@ TEST(Confirm, DifferentAnnouncementBecomesTheConfigurationSetPacket) {
   auto work = Announcement(kIdent, SampleConfig(1), 0xFF, 1);
   ASSERT_EQ(Confirm(kOpen, pending, work), ConfirmAction::Send);
   ASSERT_EQ(work.size(), 74u);
-  unsigned long long ident = 0;
-  device::NetConfig carried;
-  ASSERT_EQ(OrvenReadConfigSet(work.data(), 74, &ident, reinterpret_cast<unsigned char*>(&carried)), 1);
-  EXPECT_EQ(ident, kIdent);
-  EXPECT_TRUE(device::SameConfig(carried, pending));
-  EXPECT_EQ(work[2], 1) << "the device's format byte travels back unchanged";
+  const auto set = wire::DecodeSet(work);
+  ASSERT_TRUE(set.has_value()) << "a well-formed configuration-set";
+  EXPECT_EQ(set->ident, kIdent);
+  EXPECT_EQ(set->config, SampleRecord2());
+  EXPECT_EQ(set->flag, 1) << "the device's format byte travels back unchanged";
 }
 
 TEST(Confirm, LongAnnouncementIsCutToThePacketLength) {
@@ -50,6 +62,9 @@ TEST(Confirm, LongAnnouncementIsCutToThePacketLength) {
   work.resize(3000, 0xEE);
   ASSERT_EQ(Confirm(kOpen, pending, work), ConfirmAction::Send);
   EXPECT_EQ(work.size(), 74u);
+  const auto set = wire::DecodeSet(work);
+  ASSERT_TRUE(set.has_value());
+  EXPECT_EQ(set->config, SampleRecord2());
 }
 
 TEST(Confirm, AnyDifferingByteCountsEvenPastTheNameTerminator) {

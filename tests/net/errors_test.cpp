@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <string>
 
 namespace {
 
@@ -33,24 +34,58 @@ TEST(net_SocketErrors, FixedTexts) {
 }
 
 TEST(net_SocketErrors, PlatformCodesMapOntoWindowsCodes) {
+  // Each platform code, its Windows code and the message a user sees for it.
   const struct {
     int platform;
     int windows;
+    const char* description;
   } table[] = {
-      {EINTR, 10004},        {EBADF, 10009},          {EACCES, 10013},       {EFAULT, 10014},
-      {EINVAL, 10022},       {EMFILE, 10024},         {EWOULDBLOCK, 10035},  {EAGAIN, 10035},
-      {EINPROGRESS, 10036},  {EALREADY, 10037},       {ENOTSOCK, 10038},     {EDESTADDRREQ, 10039},
-      {EMSGSIZE, 10040},     {EPROTOTYPE, 10041},     {ENOPROTOOPT, 10042},  {EPROTONOSUPPORT, 10043},
-      {ESOCKTNOSUPPORT, 10044}, {EOPNOTSUPP, 10045},  {EPFNOSUPPORT, 10046}, {EAFNOSUPPORT, 10047},
-      {EADDRINUSE, 10048},   {EADDRNOTAVAIL, 10049},  {ENETDOWN, 10050},     {ENETUNREACH, 10051},
-      {ENETRESET, 10052},    {ECONNABORTED, 10053},   {ECONNRESET, 10054},   {ENOBUFS, 10055},
-      {EISCONN, 10056},      {ENOTCONN, 10057},       {ESHUTDOWN, 10058},    {ETOOMANYREFS, 10059},
-      {ETIMEDOUT, 10060},    {ECONNREFUSED, 10061},   {ELOOP, 10062},        {ENAMETOOLONG, 10063},
-      {EHOSTDOWN, 10064},    {EHOSTUNREACH, 10065},   {ENOTEMPTY, 10066},
+      {EINTR, 10004, "Interrupted system call."},
+      {EBADF, 10009, "Bad file number."},
+      {EACCES, 10013, "Access denied."},
+      {EFAULT, 10014, "Buffer fault."},
+      {EINVAL, 10022, "Invalid argument."},
+      {EMFILE, 10024, "Too many open files."},
+      {EWOULDBLOCK, 10035, "Operation would block."},
+      {EAGAIN, 10035, "Operation would block."},
+      {EINPROGRESS, 10036, "Operation now in progress."},
+      {EALREADY, 10037, "Operation already in progress."},
+      {ENOTSOCK, 10038, "Socket operation on non-socket."},
+      {EDESTADDRREQ, 10039, "Destination address required."},
+      {EMSGSIZE, 10040, "Message too long."},
+      {EPROTOTYPE, 10041, "Protocol wrong type for socket."},
+      {ENOPROTOOPT, 10042, "Bad protocol option."},
+      {EPROTONOSUPPORT, 10043, "Protocol not supported."},
+      {ESOCKTNOSUPPORT, 10044, "Socket type not supported."},
+      {EOPNOTSUPP, 10045, "Operation not supported on socket."},
+      {EPFNOSUPPORT, 10046, "Protocol family not supported."},
+      {EAFNOSUPPORT, 10047, "Address family not supported by protocol family."},
+      {EADDRINUSE, 10048, "Address already in use."},
+      {EADDRNOTAVAIL, 10049, "Cannot assign requested address."},
+      {ENETDOWN, 10050, "Network is down."},
+      {ENETUNREACH, 10051, "Network is unreachable."},
+      {ENETRESET, 10052, "Net dropped connection or reset."},
+      {ECONNABORTED, 10053, "Software caused connection abort."},
+      {ECONNRESET, 10054, "Connection reset by peer."},
+      {ENOBUFS, 10055, "No buffer space available."},
+      {EISCONN, 10056, "Socket is already connected."},
+      {ENOTCONN, 10057, "Socket is not connected."},
+      {ESHUTDOWN, 10058, "Cannot send or receive after socket is closed."},
+      {ETOOMANYREFS, 10059, "Too many references, cannot splice."},
+      {ETIMEDOUT, 10060, "Connection timed out."},
+      {ECONNREFUSED, 10061, "Connection refused."},
+      {ELOOP, 10062, "Too many levels of symbolic links."},
+      {ENAMETOOLONG, 10063, "File name too long."},
+      {EHOSTDOWN, 10064, "Host is down."},
+      {EHOSTUNREACH, 10065, "No route to host."},
+      {ENOTEMPTY, 10066, "Directory not empty"},
   };
   for (const auto& row : table) {
     EXPECT_EQ(net::WindowsSocketCode(row.platform), row.windows) << "errno " << row.platform;
-    EXPECT_FALSE(net::SocketErrorDescription(row.windows).empty()) << row.windows;
+    EXPECT_EQ(net::SocketErrorDescription(row.windows), row.description) << row.windows;
+    EXPECT_EQ(std::string(net::EIdSocketError(net::WindowsSocketCode(row.platform)).what()),
+              "Socket Error # " + std::to_string(row.windows) + "\r\n" + row.description)
+        << "errno " << row.platform;
   }
   // Codes without a Windows counterpart pass unchanged.
   EXPECT_EQ(net::WindowsSocketCode(ENOENT), ENOENT);

@@ -16,7 +16,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Waits (bounded) until pred() holds.
 struct CustomError : std::runtime_error {
   explicit CustomError(int v) : std::runtime_error("custom"), value(v) {}
   int value;
@@ -40,11 +39,16 @@ TEST(net_HandOver, RunsQueuedCallsInQueueOrderOnTheDrainingThread) {
         ranOn.push_back(std::this_thread::get_id());
       });
     });
-    ASSERT_TRUE(WaitFor([&] { return handOver.pending() == static_cast<std::size_t>(i + 1); }));
+    // The call is queued under the lock and the wake follows just after it:
+    // wait for both, not for a count read at one moment.
+    const int queued = i + 1;
+    ASSERT_TRUE(WaitFor([&] {
+      return handOver.pending() == static_cast<std::size_t>(queued) && wakes.load() == queued;
+    })) << "pending " << handOver.pending() << ", wakes " << wakes.load();
   }
-  EXPECT_EQ(wakes.load(), 3);
   EXPECT_EQ(handOver.drain(), 3u);
   for (auto& t : senders) t.join();
+  EXPECT_EQ(wakes.load(), 3) << "one wake per queued call, none from the drain";
   EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
   for (auto id : ranOn) EXPECT_EQ(id, std::this_thread::get_id());
   EXPECT_EQ(results, (std::vector<int>{1, 1, 1}));
