@@ -128,6 +128,21 @@ if(TARGET orven-setup)
   endif()
 endif()
 
+# A build made on Linux checks its folder: everything it loads is in it or
+# is Windows' own (Wine's builtin DLLs stand for those).
+if(ORVEN_BUILD_TESTS AND TARGET orven-setup AND CMAKE_CROSSCOMPILING AND CMAKE_HOST_UNIX)
+  find_program(ORVEN_PE_OBJDUMP NAMES x86_64-w64-mingw32-objdump objdump REQUIRED)
+  find_path(ORVEN_WINE_WINDOWS_DLLS kernel32.dll NO_CMAKE_FIND_ROOT_PATH
+            PATHS /usr/lib/x86_64-linux-gnu/wine/x86_64-windows /usr/lib/wine/x86_64-windows
+                  /usr/lib64/wine/x86_64-windows)
+  if(ORVEN_WINE_WINDOWS_DLLS)
+    add_test(NAME windows_folder
+             COMMAND sh ${PROJECT_SOURCE_DIR}/tests/windows/check_folder.sh ${PROJECT_BINARY_DIR}
+                     ${ORVEN_PE_OBJDUMP} ${ORVEN_WINE_WINDOWS_DLLS})
+    set_tests_properties(windows_folder PROPERTIES LABELS unit)
+  endif()
+endif()
+
 # ---- packages -------------------------------------------------------------------
 
 set(CPACK_PACKAGE_NAME orven-setup)
