@@ -11,14 +11,19 @@ PACKAGES   := cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev \
 
 # The Windows build (cross-compiled with MinGW-w64, tested under Wine).
 WINDOWS_BUILD      ?= build-windows
-WINDOWS_CMAKE_ARGS ?= -DORVEN_BUILD_GUI=OFF
+WINDOWS_CMAKE_ARGS ?=
 WINDOWS_PACKAGES   := cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 locales \
-                      googletest python3 iproute2 util-linux
+                      googletest python3 iproute2 util-linux qt6-base-dev xz-utils
+# Its Qt 6 for Windows (tools/windows-qt): unpacked from this archive when it
+# is there, otherwise built once from Debian's qt6-base source; both kept in
+# the cache folder.
+WINDOWS_QT_ARCHIVE ?= $(CURDIR)/../shared/windows-qt/qt-6.4.2-x86_64-w64-mingw32.tar.xz
+WINDOWS_QT_CACHE   ?= $(HOME)/.cache/orven-setup
 WINDOWS_TOOLCHAIN  := $(CURDIR)/cmake/mingw-w64-x86_64.cmake
 WINDOWS_GTEST      := $(WINDOWS_BUILD)/googletest/install/lib/cmake/GTest
 
 .PHONY: all deps build run test check demo bench fuzz test-asan test-tsan clean \
-        deps-windows build-windows test-windows
+        deps-windows build-windows test-windows package-windows demo-windows
 
 all: build
 
@@ -101,9 +106,11 @@ $(WINDOWS_GTEST)/GTestConfig.cmake: | deps-windows
 	cmake --build $(WINDOWS_BUILD)/googletest -j $(JOBS)
 	cmake --install $(WINDOWS_BUILD)/googletest
 
+# The preset "windows-cross" names the toolchain and the host's Qt tools.
 $(WINDOWS_BUILD)/build.ninja: | $(WINDOWS_GTEST)/GTestConfig.cmake
-	cmake -S . -B $(WINDOWS_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=$(WINDOWS_TOOLCHAIN) \
-	  -DGTest_DIR=$(CURDIR)/$(WINDOWS_GTEST) -DORVEN_BUILD_BENCH=OFF $(WINDOWS_CMAKE_ARGS)
+	qt=$$(tools/windows-qt $(WINDOWS_QT_CACHE) $(WINDOWS_QT_ARCHIVE)) && \
+	cmake --preset windows-cross -B $(WINDOWS_BUILD) -DCMAKE_PREFIX_PATH=$$qt \
+	  -DORVEN_BUILD_TESTS=ON -DGTest_DIR=$(CURDIR)/$(WINDOWS_GTEST) $(WINDOWS_CMAKE_ARGS)
 
 build-windows: deps-windows $(WINDOWS_GTEST)/GTestConfig.cmake $(WINDOWS_BUILD)/build.ninja
 	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
@@ -111,6 +118,17 @@ build-windows: deps-windows $(WINDOWS_GTEST)/GTestConfig.cmake $(WINDOWS_BUILD)/
 test-windows: build-windows
 	WINEPREFIX=$(CURDIR)/$(WINDOWS_BUILD)/wine tools/wine-session \
 	  sh -c 'cd $(WINDOWS_BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600 $(CTEST_ARGS)'
+
+# The program folder packed by CPack: a ZIP, and an NSIS installer when
+# makensis is installed.
+package-windows: build-windows
+	cd $(WINDOWS_BUILD) && cpack
+	@python3 -m zipfile -l $(WINDOWS_BUILD)/packages/orven-setup-*-windows-x64.zip
+
+# The installed folder's orven-setup.exe beside orven-devsim.exe under Wine,
+# inside the private network namespace, on a virtual display.
+demo-windows: deps build-windows
+	tools/demo-windows $(WINDOWS_BUILD)
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-fuzz $(WINDOWS_BUILD)
