@@ -47,8 +47,10 @@ class EIdUDPReceiveErrorZeroBytes : public EIdException {  // "IP Broadcast Rece
 // Description of a Windows socket error code; empty for codes not in the table.
 std::string SocketErrorDescription(int windowsCode);
 
-// Maps a platform errno value onto the Windows socket error code with the
-// same meaning (e.g. EADDRINUSE -> 10048); unknown values pass unchanged.
+// Maps a platform error code onto the Windows socket error code with the
+// same meaning: on POSIX an errno value (e.g. EADDRINUSE -> 10048), unknown
+// values passing unchanged; on Windows the codes are those already.
+// (Implemented by the platform's socket seam, net/socket_*.cpp.)
 int WindowsSocketCode(int platformError);
 
 // The Windows socket error code of the calling thread's last socket failure.

@@ -16,6 +16,7 @@
 
 #include "net/errors.h"
 #include "net/handover.h"
+#include "net/socket.h"
 
 namespace net {
 
@@ -28,7 +29,7 @@ struct TIdSocketHandle {
   std::string IP;              // local address; empty = wildcard; after bind the bound address ("0.0.0.0" / "::")
   std::uint16_t Port = 0;      // local port; after bind the bound port
   TIdIPVersion IPVersion = TIdIPVersion::Id_IPv4;
-  int Handle = -1;             // socket descriptor
+  sock::Handle Handle = sock::kNone;  // the platform's socket handle
   bool HandleAllocated = false;
   bool BroadcastEnabled = false;  // the socket's broadcast permission as last set
   std::string PeerIP;          // source of the datagram most recently received
@@ -41,20 +42,16 @@ class TIdIPMCastClient;
 // A listener thread of TIdUDPServer (one per binding).
 class TIdUDPListenerThread;
 
-class TIdUDPServer {
+// What the two receiving endpoints share: their bindings, the Active switch
+// with the activation and deactivation around their own steps, and the gate
+// through which their receiving threads hand datagrams to the GUI thread.
+class ReceivingEndpoint {
  public:
-  using ReadEvent = std::function<void(TIdUDPListenerThread* AThread, const TIdBytes& AData,
-                                       TIdSocketHandle& ABinding)>;
-
-  explicit TIdUDPServer(HandOver& handOver);
-  ~TIdUDPServer();  // deactivates
-  TIdUDPServer(const TIdUDPServer&) = delete;
-  TIdUDPServer& operator=(const TIdUDPServer&) = delete;
+  ReceivingEndpoint(const ReceivingEndpoint&) = delete;
+  ReceivingEndpoint& operator=(const ReceivingEndpoint&) = delete;
 
   std::uint16_t DefaultPort = 0;
-  bool BroadcastEnabled = false;
-  int BufferSize = 8192;
-  ReadEvent OnUDPRead;
+  int BufferSize = 8192;  // the largest datagram received
 
   // Empty until activation creates the default binding(s).
   std::vector<std::unique_ptr<TIdSocketHandle>>& Bindings() { return bindings_; }
@@ -67,52 +64,80 @@ class TIdUDPServer {
   // before the read event has returned).
   void SetActive(bool value);
 
- private:
-  void activate();
-  void deactivate() noexcept;
-  void closeSockets(std::size_t count) noexcept;
+  // A thread that takes datagrams off the endpoint's sockets.
+  class ReceivingThread;
+
+ protected:
+  explicit ReceivingEndpoint(HandOver& handOver);
+  ~ReceivingEndpoint();  // the derived endpoint deactivates first
+
+  // The endpoint's own steps of activation: the bindings made when there
+  // are none, opening one binding's socket (on failure the socket may be
+  // left allocated: it is closed with the others), and its threads.
+  virtual void AddDefaultBindings() = 0;
+  virtual void OpenBinding(TIdSocketHandle& binding) = 0;
+  virtual void StartThreads() = 0;
+  // Undoes what OpenBinding did besides opening the socket; never fails.
+  virtual void ReleaseBinding(TIdSocketHandle&) noexcept {}
+  // After the threads have ended at deactivation.
+  virtual void ThreadsEnded() noexcept {}
+
+  void AddBinding(TIdIPVersion version);
+  // Starts a receiving thread that the endpoint owns until deactivation.
+  void StartThread(std::unique_ptr<ReceivingThread> thread);
+  void Deactivate() noexcept;
+
   HandOver& handOver_;
   Gate gate_;
-  bool active_ = false;
   std::vector<std::unique_ptr<TIdSocketHandle>> bindings_;
-  std::vector<std::unique_ptr<TIdUDPListenerThread>> threads_;
+
+ private:
+  void Activate();
+  void CloseSockets() noexcept;
+  bool active_ = false;
+  std::vector<std::unique_ptr<ReceivingThread>> threads_;
+};
+
+class TIdUDPServer : public ReceivingEndpoint {
+ public:
+  using ReadEvent = std::function<void(TIdUDPListenerThread* AThread, const TIdBytes& AData,
+                                       TIdSocketHandle& ABinding)>;
+
+  explicit TIdUDPServer(HandOver& handOver);
+  ~TIdUDPServer();  // deactivates
+
+  bool BroadcastEnabled = false;
+  ReadEvent OnUDPRead;
+
+ private:
+  void AddDefaultBindings() override;
+  void OpenBinding(TIdSocketHandle& binding) override;
+  void StartThreads() override;
   friend class TIdUDPListenerThread;
 };
 
-class TIdIPMCastClient {
+class TIdIPMCastClient : public ReceivingEndpoint {
  public:
   using ReadEvent = std::function<void(TIdIPMCastClient* Sender, const TIdBytes& AData,
                                        TIdSocketHandle& ABinding)>;
 
   explicit TIdIPMCastClient(HandOver& handOver);
   ~TIdIPMCastClient();  // deactivates
-  TIdIPMCastClient(const TIdIPMCastClient&) = delete;
-  TIdIPMCastClient& operator=(const TIdIPMCastClient&) = delete;
 
   std::string MulticastGroup;
-  std::uint16_t DefaultPort = 0;
-  int BufferSize = 8192;
   ReadEvent OnIPMCastRead;
-
-  std::vector<std::unique_ptr<TIdSocketHandle>>& Bindings() { return bindings_; }
-
-  bool Active() const { return active_; }
-  void SetActive(bool value);  // as TIdUDPServer::SetActive
 
   // True while the receiver thread runs; false once an error ended it.
   bool Receiving() const { return receiving_.load(); }
 
  private:
   class ReceiverThread;
-  void activate();
-  void deactivate() noexcept;
-  void closeSockets(std::size_t count) noexcept;
-  HandOver& handOver_;
-  Gate gate_;
-  bool active_ = false;
+  void AddDefaultBindings() override;
+  void OpenBinding(TIdSocketHandle& binding) override;
+  void StartThreads() override;
+  void ReleaseBinding(TIdSocketHandle& binding) noexcept override;
+  void ThreadsEnded() noexcept override { receiving_.store(false); }
   std::atomic<bool> receiving_{false};
-  std::vector<std::unique_ptr<TIdSocketHandle>> bindings_;
-  std::unique_ptr<ReceiverThread> thread_;
   friend class ReceiverThread;
 };
 

@@ -12,12 +12,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -29,6 +23,7 @@
 #include "app/form1.h"
 #include "app/form2.h"
 #include "device/fields.h"
+#include "net/socket.h"
 #include "orvenapi3/orvenapi3.h"
 
 namespace apptest {
@@ -111,33 +106,27 @@ inline void DeleteWindows() {
 
 // A socket bound to 0.0.0.0:port (or a system-chosen port) that plays a
 // device: it sends announcements and receives what the tool broadcasts.
+// (On the endpoints' own socket layer, so it is the same on every platform.)
 class Peer {
  public:
   explicit Peer(std::uint16_t port = 0) {
-    fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
-    int on = 1;
-    ::setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) ADD_FAILURE() << "peer bind failed";
-    socklen_t len = sizeof a;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
+    namespace sock = net::sock;
+    handle_ = sock::Open(sock::Family::IPv4);
+    sock::SetOption(handle_, sock::Option::Broadcast, 1);
+    if (!sock::Bind(handle_, sock::AnyAddress(sock::Family::IPv4, port))) ADD_FAILURE() << "peer bind failed";
+    sock::Address local;
+    sock::LocalAddress(handle_, local);
+    port_ = sock::AddressPort(local);
   }
-  ~Peer() { ::close(fd_); }
+  ~Peer() { net::sock::Close(handle_); }
   Peer(const Peer&) = delete;
   Peer& operator=(const Peer&) = delete;
 
   std::uint16_t port() const { return port_; }
 
   void SendTo(const char* ip, std::uint16_t port, const net::TIdBytes& data) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = inet_addr(ip);
-    ::sendto(fd_, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    net::sock::SendTo(handle_, data.data(), data.size(),
+                      net::sock::IPv4Address(net::sock::InetAddr(ip), port));
   }
 
   // Datagrams received within the time, while the GUI loop keeps running.
@@ -148,19 +137,21 @@ class Peer {
   };
   // With stopAt, returns as soon as that many have arrived.
   std::vector<Received> Collect(int ms, std::size_t stopAt = SIZE_MAX) {
+    namespace sock = net::sock;
     std::vector<Received> out;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (out.size() < stopAt && std::chrono::steady_clock::now() < end) {
       QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-      pollfd p{fd_, POLLIN, 0};
-      if (::poll(&p, 1, 5) <= 0) continue;
+      bool readable = false;
+      if (sock::WaitReadable(&handle_, &readable, 1, 5) <= 0) continue;
       net::TIdBytes buf(9000);
-      sockaddr_in from{};
-      socklen_t len = sizeof from;
-      const ssize_t n = ::recvfrom(fd_, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
-      if (n < 0) continue;
-      buf.resize(static_cast<std::size_t>(n));
-      out.push_back({buf, inet_ntoa(from.sin_addr), ntohs(from.sin_port)});
+      std::size_t length = 0;
+      sock::Address from;
+      if (sock::Receive(handle_, buf.data(), buf.size(), length, from) != sock::Received::Datagram) continue;
+      buf.resize(length);
+      Received r{buf, {}, sock::AddressPort(from)};
+      sock::AddressText(from, r.fromIP);
+      out.push_back(std::move(r));
     }
     return out;
   }
@@ -173,7 +164,7 @@ class Peer {
   }
 
  private:
-  int fd_ = -1;
+  net::sock::Handle handle_ = net::sock::kNone;
   std::uint16_t port_ = 0;
 };
 

@@ -3,17 +3,14 @@
 #include "app_fixture.h"
 
 #include <QEventLoop>
+#include <QProcess>
 
 #include "app/gui_handover.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <atomic>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -156,49 +153,35 @@ TEST_F(StartupFailure, ASecondCopyEndsAtOnce) {
 
 namespace {
 
-// orven-devsim as a child process, stopped with SIGTERM at the end.
+// orven-devsim (ORVEN_DEVSIM, the path the build gives) as a child process,
+// ended at the end of the test.
 class Simulator {
  public:
-  explicit Simulator(const std::vector<std::string>& args) {
-    char logName[] = "/tmp/orven-devsim-XXXXXX";
-    const int log = ::mkstemp(logName);
-    log_ = logName;
-    const char* build = std::getenv("ORVEN_BUILD_DIR");
-    const std::string exe = std::string(build ? build : ".") + "/tools/devsim/orven-devsim";
-    std::vector<std::string> all{exe, "--quiet"};
-    all.insert(all.end(), args.begin(), args.end());
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      std::vector<char*> argv;
-      for (auto& a : all) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      ::dup2(log, 1);  // what the devices received, one line per set
-      ::execv(exe.c_str(), argv.data());
-      ::_exit(127);
-    }
-    ::close(log);
+  explicit Simulator(const QStringList& args) {
+    log_ = dir_.filePath("devsim.log");
+    process_.setStandardOutputFile(log_);  // what the devices received, one line per set
+    process_.start(QString::fromUtf8(ORVEN_DEVSIM), QStringList{"--quiet"} + args);
+    if (!process_.waitForStarted(30000)) ADD_FAILURE() << "orven-devsim did not start: " << ORVEN_DEVSIM;
   }
   ~Simulator() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      int status = 0;
-      ::waitpid(pid_, &status, 0);
-    }
-    ::unlink(log_.c_str());
+    process_.kill();
+    process_.waitForFinished(30000);
   }
   // How many lines of the simulator's output start with prefix.
   int Lines(const std::string& prefix) const {
-    std::ifstream in(log_);
+    QFile in(log_);
+    if (!in.open(QIODevice::ReadOnly)) return 0;
     int n = 0;
-    for (std::string line; std::getline(in, line);) n += line.rfind(prefix, 0) == 0;
+    for (const QByteArray& line : in.readAll().split('\n')) n += line.startsWith(prefix.c_str());
     return n;
   }
   Simulator(const Simulator&) = delete;
   Simulator& operator=(const Simulator&) = delete;
 
  private:
-  pid_t pid_ = -1;
-  std::string log_;
+  QTemporaryDir dir_;
+  QString log_;
+  QProcess process_;
 };
 
 }  // namespace
@@ -206,7 +189,7 @@ class Simulator {
 TEST_F(AppTest, WriteToASimulatedDeviceIsConfirmedAndAnIgnoringOneTimesOut) {
   // Device 0 applies sets; device 1 ignores them.
   Simulator sim({"--devices", "2", "--interval-ms", "200", "--mode", "both", "--ignore-sets", "1"});
-  ASSERT_TRUE(WaitFor([&] { return f1->ListBox1->Count() == 2; }, 5000)) << "simulator not heard";
+  ASSERT_TRUE(WaitFor([&] { return f1->ListBox1->Count() == 2; }, 30000)) << "simulator not heard";
   f1->ListBox1->setItemIndex(f1->Devices().IndexOf(0x0012AB34CD5600ull));
   f1->ListBox1Click(f1->ListBox1);
   f1->edtDeviceName->setText(QString::fromUtf8("三号水位站"));

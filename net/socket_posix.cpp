@@ -1,0 +1,287 @@
+// The socket seam on BSD sockets (Linux and other POSIX systems).
+#include "net/socket.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "net/errors.h"
+
+namespace net {
+
+int WindowsSocketCode(int platformError) {
+  switch (platformError) {
+    case EINTR: return 10004;
+    case EBADF: return 10009;
+    case EACCES: return 10013;
+    case EFAULT: return 10014;
+    case EINVAL: return 10022;
+    case EMFILE: return 10024;
+    case EWOULDBLOCK: return 10035;
+#if EAGAIN != EWOULDBLOCK
+    case EAGAIN: return 10035;
+#endif
+    case EINPROGRESS: return 10036;
+    case EALREADY: return 10037;
+    case ENOTSOCK: return 10038;
+    case EDESTADDRREQ: return 10039;
+    case EMSGSIZE: return 10040;
+    case EPROTOTYPE: return 10041;
+    case ENOPROTOOPT: return 10042;
+    case EPROTONOSUPPORT: return 10043;
+    case ESOCKTNOSUPPORT: return 10044;
+    case EOPNOTSUPP: return 10045;
+#if defined(ENOTSUP) && ENOTSUP != EOPNOTSUPP
+    case ENOTSUP: return 10045;
+#endif
+    case EPFNOSUPPORT: return 10046;
+    case EAFNOSUPPORT: return 10047;
+    case EADDRINUSE: return 10048;
+    case EADDRNOTAVAIL: return 10049;
+    case ENETDOWN: return 10050;
+    // A group join with no interface for it: the network is down for it.
+    case ENODEV: return 10050;
+    case ENETUNREACH: return 10051;
+    case ENETRESET: return 10052;
+    case ECONNABORTED: return 10053;
+    case ECONNRESET: return 10054;
+    case ENOBUFS: return 10055;
+    case EISCONN: return 10056;
+    case ENOTCONN: return 10057;
+    case ESHUTDOWN: return 10058;
+    case ETOOMANYREFS: return 10059;
+    case ETIMEDOUT: return 10060;
+    case ECONNREFUSED: return 10061;
+    case ELOOP: return 10062;
+    case ENAMETOOLONG: return 10063;
+    case EHOSTDOWN: return 10064;
+    case EHOSTUNREACH: return 10065;
+    case ENOTEMPTY: return 10066;
+    default: return platformError;
+  }
+}
+
+int LastSocketError() { return WindowsSocketCode(errno); }
+
+}  // namespace net
+
+namespace net::sock {
+
+namespace {
+
+int Fd(Handle handle) { return static_cast<int>(handle); }
+
+sockaddr* Raw(Address& address) { return reinterpret_cast<sockaddr*>(address.bytes); }
+const sockaddr* Raw(const Address& address) { return reinterpret_cast<const sockaddr*>(address.bytes); }
+
+struct Level {
+  int level;
+  int name;
+};
+
+Level OptionName(Option option) {
+  switch (option) {
+    case Option::Broadcast: return {SOL_SOCKET, SO_BROADCAST};
+    case Option::ReceiveBuffer: return {SOL_SOCKET, SO_RCVBUF};
+    case Option::IPv6Only: return {IPPROTO_IPV6, IPV6_V6ONLY};
+    case Option::MulticastLoop: return {IPPROTO_IP, IP_MULTICAST_LOOP};
+    case Option::MulticastTTL: return {IPPROTO_IP, IP_MULTICAST_TTL};
+  }
+  return {SOL_SOCKET, -1};
+}
+
+bool Membership(Handle handle, int name, std::uint32_t group, std::uint32_t interfaceAddress) {
+  ip_mreq request{};
+  request.imr_multiaddr.s_addr = group;
+  request.imr_interface.s_addr = interfaceAddress;
+  return ::setsockopt(Fd(handle), IPPROTO_IP, name, &request, sizeof request) == 0;
+}
+
+}  // namespace
+
+Address AnyAddress(Family family, std::uint16_t port) {
+  Address address;
+  if (family == Family::IPv6) {
+    auto& a = *reinterpret_cast<sockaddr_in6*>(address.bytes);
+    a.sin6_family = AF_INET6;
+    a.sin6_port = htons(port);
+    a.sin6_addr = in6addr_any;
+    address.length = sizeof a;
+  } else {
+    auto& a = *reinterpret_cast<sockaddr_in*>(address.bytes);
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.length = sizeof a;
+  }
+  return address;
+}
+
+Address IPv4Address(std::uint32_t address, std::uint16_t port) {
+  Address out = AnyAddress(Family::IPv4, port);
+  reinterpret_cast<sockaddr_in*>(out.bytes)->sin_addr.s_addr = address;
+  return out;
+}
+
+bool ParseAddress(Family family, const std::string& text, std::uint16_t port, Address& out) {
+  out = AnyAddress(family, port);
+  if (family == Family::IPv6)
+    return ::inet_pton(AF_INET6, text.c_str(), &reinterpret_cast<sockaddr_in6*>(out.bytes)->sin6_addr) == 1;
+  return ::inet_pton(AF_INET, text.c_str(), &reinterpret_cast<sockaddr_in*>(out.bytes)->sin_addr) == 1;
+}
+
+void AddressText(const Address& address, std::string& out) {
+  char text[INET6_ADDRSTRLEN] = {};
+  if (Raw(address)->sa_family == AF_INET6) {
+    ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address.bytes)->sin6_addr, text, sizeof text);
+  } else {
+    ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address.bytes)->sin_addr, text, sizeof text);
+  }
+  out.assign(text);
+}
+
+std::uint16_t AddressPort(const Address& address) {
+  if (Raw(address)->sa_family == AF_INET6)
+    return ntohs(reinterpret_cast<const sockaddr_in6*>(address.bytes)->sin6_port);
+  return ntohs(reinterpret_cast<const sockaddr_in*>(address.bytes)->sin_port);
+}
+
+std::uint32_t InetAddr(const std::string& text) { return ::inet_addr(text.c_str()); }
+
+bool OffersIPv6() {
+  const Handle probe = Open(Family::IPv6);
+  if (probe == kNone) return false;
+  Close(probe);
+  return true;
+}
+
+Handle Open(Family family) {
+  const int fd = ::socket(family == Family::IPv6 ? AF_INET6 : AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+  return fd < 0 ? kNone : fd;
+}
+
+void Close(Handle handle) noexcept {
+  if (handle != kNone) ::close(Fd(handle));
+}
+
+void Wake(Handle handle) noexcept {
+  if (handle != kNone) ::shutdown(Fd(handle), SHUT_RDWR);
+}
+
+bool Bind(Handle handle, const Address& local) {
+  return ::bind(Fd(handle), Raw(local), static_cast<socklen_t>(local.length)) == 0;
+}
+
+bool LocalAddress(Handle handle, Address& out) {
+  out = Address{};
+  socklen_t length = sizeof out.bytes;
+  if (::getsockname(Fd(handle), Raw(out), &length) != 0) return false;
+  out.length = static_cast<int>(length);
+  return true;
+}
+
+bool SetOption(Handle handle, Option option, int value) {
+  const Level o = OptionName(option);
+  if (option == Option::MulticastLoop || option == Option::MulticastTTL) {
+    const unsigned char byte = static_cast<unsigned char>(value);
+    return ::setsockopt(Fd(handle), o.level, o.name, &byte, sizeof byte) == 0;
+  }
+  return ::setsockopt(Fd(handle), o.level, o.name, &value, sizeof value) == 0;
+}
+
+bool GetOption(Handle handle, Option option, int& value) {
+  const Level o = OptionName(option);
+  value = 0;
+  socklen_t length = sizeof value;
+  return ::getsockopt(Fd(handle), o.level, o.name, &value, &length) == 0;
+}
+
+void EnlargeReceiveBuffer(Handle handle, int bytes) noexcept {
+  ::setsockopt(Fd(handle), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+#ifdef SO_RCVBUFFORCE
+  int granted = 0;
+  socklen_t length = sizeof granted;
+  // Linux reports twice the size it was asked for (the rest is its bookkeeping).
+  if (::getsockopt(Fd(handle), SOL_SOCKET, SO_RCVBUF, &granted, &length) == 0 && granted < bytes)
+    ::setsockopt(Fd(handle), SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes);
+#endif
+}
+
+bool JoinGroup(Handle handle, std::uint32_t group, std::uint32_t interfaceAddress) {
+  return Membership(handle, IP_ADD_MEMBERSHIP, group, interfaceAddress);
+}
+
+bool LeaveGroup(Handle handle, std::uint32_t group, std::uint32_t interfaceAddress) {
+  return Membership(handle, IP_DROP_MEMBERSHIP, group, interfaceAddress);
+}
+
+int WaitReadable(const Handle* handles, bool* readable, std::size_t count, int timeoutMs) {
+  pollfd one{};
+  std::vector<pollfd> many;
+  pollfd* waitFor = &one;
+  if (count > 1) {
+    many.resize(count);
+    waitFor = many.data();
+  }
+  for (std::size_t i = 0; i < count; ++i) waitFor[i] = pollfd{Fd(handles[i]), POLLIN, 0};
+  const int ready = ::poll(waitFor, count, timeoutMs);
+  if (ready < 0) return errno == EINTR ? 0 : -1;  // a signal counts as a time-out
+  for (std::size_t i = 0; i < count; ++i) {
+    if (waitFor[i].revents & POLLNVAL) {
+      errno = ENOTSOCK;
+      return -1;
+    }
+    readable[i] = waitFor[i].revents != 0;
+  }
+  return ready;
+}
+
+Received Receive(Handle handle, std::uint8_t* buffer, std::size_t size, std::size_t& length,
+                 Address& source) {
+  for (;;) {
+    socklen_t sourceLength = sizeof source.bytes;
+    // MSG_TRUNC: the datagram's real length, also when it was longer than the buffer.
+    const ssize_t n = ::recvfrom(Fd(handle), buffer, size, MSG_TRUNC | MSG_DONTWAIT, Raw(source), &sourceLength);
+    if (n >= 0) {
+      source.length = static_cast<int>(sourceLength);
+      length = static_cast<std::size_t>(n);
+      return length > size ? Received::Oversized : Received::Datagram;
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return Received::Nothing;
+    return Received::Failed;
+  }
+}
+
+Sent SendTo(Handle handle, const std::uint8_t* data, std::size_t size, const Address& destination, bool wait) {
+  for (;;) {
+    const ssize_t sent = ::sendto(Fd(handle), data, size, wait ? 0 : MSG_DONTWAIT, Raw(destination),
+                                  static_cast<socklen_t>(destination.length));
+    if (sent >= 0) return static_cast<std::size_t>(sent) == size ? Sent::Whole : Sent::Part;
+    if (errno == EINTR) continue;
+    if (errno == EMSGSIZE) return Sent::TooBig;
+    if (!wait && (errno == EAGAIN || errno == EWOULDBLOCK)) return Sent::WouldBlock;
+    return Sent::Failed;
+  }
+}
+
+// One step above the normal priority, like the highest normal thread
+// priority on Windows. On Linux the nice value of the thread is what counts
+// for normal threads.
+void RaiseThreadPriority() noexcept {
+  const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
+  errno = 0;
+  const int current = ::getpriority(PRIO_PROCESS, tid);
+  if (errno != 0) return;
+  ::setpriority(PRIO_PROCESS, tid, current > -18 ? current - 2 : -20);
+}
+
+}  // namespace net::sock

@@ -1,0 +1,249 @@
+// The socket seam on Winsock 2 (Windows).
+//
+// Sockets are made non-blocking, so a receive never blocks; a send that
+// finds the send buffer full waits for room, as a blocking send would.
+// Error codes are Winsock's own, which are the codes of the error table.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+#include "net/socket.h"
+
+#include <vector>
+
+#include "net/errors.h"
+
+namespace net {
+
+int WindowsSocketCode(int platformError) { return platformError; }
+
+int LastSocketError() { return ::WSAGetLastError(); }
+
+}  // namespace net
+
+namespace net::sock {
+
+namespace {
+
+// Winsock is started once per process, before the first socket is made.
+// It is never stopped: the process's end releases it, also for threads
+// that are still about to close their sockets then.
+void StartWinsock() {
+  static const bool started = [] {
+    WSADATA data;
+    return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }();
+  (void)started;
+}
+
+SOCKET Sock(Handle handle) { return static_cast<SOCKET>(handle); }
+
+sockaddr* Raw(Address& address) { return reinterpret_cast<sockaddr*>(address.bytes); }
+const sockaddr* Raw(const Address& address) { return reinterpret_cast<const sockaddr*>(address.bytes); }
+
+struct Level {
+  int level;
+  int name;
+};
+
+Level OptionName(Option option) {
+  switch (option) {
+    case Option::Broadcast: return {SOL_SOCKET, SO_BROADCAST};
+    case Option::ReceiveBuffer: return {SOL_SOCKET, SO_RCVBUF};
+    case Option::IPv6Only: return {IPPROTO_IPV6, IPV6_V6ONLY};
+    case Option::MulticastLoop: return {IPPROTO_IP, IP_MULTICAST_LOOP};
+    case Option::MulticastTTL: return {IPPROTO_IP, IP_MULTICAST_TTL};
+  }
+  return {SOL_SOCKET, -1};
+}
+
+bool Membership(Handle handle, int name, std::uint32_t group, std::uint32_t interfaceAddress) {
+  ip_mreq request{};
+  request.imr_multiaddr.s_addr = group;
+  request.imr_interface.s_addr = interfaceAddress;
+  return ::setsockopt(Sock(handle), IPPROTO_IP, name, reinterpret_cast<const char*>(&request), sizeof request) == 0;
+}
+
+// Waits up to timeoutMs for room to send.
+void WaitWritable(Handle handle, int timeoutMs) {
+  WSAPOLLFD waitFor{Sock(handle), POLLWRNORM, 0};
+  ::WSAPoll(&waitFor, 1, timeoutMs);
+}
+
+}  // namespace
+
+Address AnyAddress(Family family, std::uint16_t port) {
+  Address address;
+  if (family == Family::IPv6) {
+    auto& a = *reinterpret_cast<sockaddr_in6*>(address.bytes);
+    a.sin6_family = AF_INET6;
+    a.sin6_port = htons(port);
+    a.sin6_addr = in6addr_any;
+    address.length = sizeof a;
+  } else {
+    auto& a = *reinterpret_cast<sockaddr_in*>(address.bytes);
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.length = sizeof a;
+  }
+  return address;
+}
+
+Address IPv4Address(std::uint32_t address, std::uint16_t port) {
+  Address out = AnyAddress(Family::IPv4, port);
+  reinterpret_cast<sockaddr_in*>(out.bytes)->sin_addr.s_addr = address;
+  return out;
+}
+
+bool ParseAddress(Family family, const std::string& text, std::uint16_t port, Address& out) {
+  out = AnyAddress(family, port);
+  if (family == Family::IPv6)
+    return ::inet_pton(AF_INET6, text.c_str(), &reinterpret_cast<sockaddr_in6*>(out.bytes)->sin6_addr) == 1;
+  return ::inet_pton(AF_INET, text.c_str(), &reinterpret_cast<sockaddr_in*>(out.bytes)->sin_addr) == 1;
+}
+
+void AddressText(const Address& address, std::string& out) {
+  char text[INET6_ADDRSTRLEN] = {};
+  if (Raw(address)->sa_family == AF_INET6) {
+    ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address.bytes)->sin6_addr, text, sizeof text);
+  } else {
+    ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address.bytes)->sin_addr, text, sizeof text);
+  }
+  out.assign(text);
+}
+
+std::uint16_t AddressPort(const Address& address) {
+  if (Raw(address)->sa_family == AF_INET6)
+    return ntohs(reinterpret_cast<const sockaddr_in6*>(address.bytes)->sin6_port);
+  return ntohs(reinterpret_cast<const sockaddr_in*>(address.bytes)->sin_port);
+}
+
+std::uint32_t InetAddr(const std::string& text) { return ::inet_addr(text.c_str()); }
+
+bool OffersIPv6() {
+  const Handle probe = Open(Family::IPv6);
+  if (probe == kNone) return false;
+  Close(probe);
+  return true;
+}
+
+Handle Open(Family family) {
+  StartWinsock();
+  const SOCKET s = ::socket(family == Family::IPv6 ? AF_INET6 : AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  if (s == INVALID_SOCKET) return kNone;
+  u_long nonBlocking = 1;
+  if (::ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
+    const int code = ::WSAGetLastError();
+    ::closesocket(s);
+    ::WSASetLastError(code);
+    return kNone;
+  }
+  ::SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+  return static_cast<Handle>(s);
+}
+
+void Close(Handle handle) noexcept {
+  if (handle != kNone) ::closesocket(Sock(handle));
+}
+
+void Wake(Handle handle) noexcept {
+  if (handle != kNone) ::shutdown(Sock(handle), SD_BOTH);
+}
+
+bool Bind(Handle handle, const Address& local) { return ::bind(Sock(handle), Raw(local), local.length) == 0; }
+
+bool LocalAddress(Handle handle, Address& out) {
+  out = Address{};
+  int length = sizeof out.bytes;
+  if (::getsockname(Sock(handle), Raw(out), &length) != 0) return false;
+  out.length = length;
+  return true;
+}
+
+bool SetOption(Handle handle, Option option, int value) {
+  const Level o = OptionName(option);
+  const DWORD dword = static_cast<DWORD>(value);
+  return ::setsockopt(Sock(handle), o.level, o.name, reinterpret_cast<const char*>(&dword), sizeof dword) == 0;
+}
+
+bool GetOption(Handle handle, Option option, int& value) {
+  const Level o = OptionName(option);
+  DWORD dword = 0;
+  int length = sizeof dword;
+  const bool ok = ::getsockopt(Sock(handle), o.level, o.name, reinterpret_cast<char*>(&dword), &length) == 0;
+  value = static_cast<int>(dword);
+  return ok;
+}
+
+void EnlargeReceiveBuffer(Handle handle, int bytes) noexcept { SetOption(handle, Option::ReceiveBuffer, bytes); }
+
+bool JoinGroup(Handle handle, std::uint32_t group, std::uint32_t interfaceAddress) {
+  return Membership(handle, IP_ADD_MEMBERSHIP, group, interfaceAddress);
+}
+
+bool LeaveGroup(Handle handle, std::uint32_t group, std::uint32_t interfaceAddress) {
+  return Membership(handle, IP_DROP_MEMBERSHIP, group, interfaceAddress);
+}
+
+int WaitReadable(const Handle* handles, bool* readable, std::size_t count, int timeoutMs) {
+  WSAPOLLFD one{};
+  std::vector<WSAPOLLFD> many;
+  WSAPOLLFD* waitFor = &one;
+  if (count > 1) {
+    many.resize(count);
+    waitFor = many.data();
+  }
+  for (std::size_t i = 0; i < count; ++i) waitFor[i] = WSAPOLLFD{Sock(handles[i]), POLLRDNORM, 0};
+  const int ready = ::WSAPoll(waitFor, static_cast<ULONG>(count), timeoutMs);
+  if (ready == SOCKET_ERROR) return -1;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (waitFor[i].revents & POLLNVAL) {
+      ::WSASetLastError(WSAENOTSOCK);
+      return -1;
+    }
+    readable[i] = waitFor[i].revents != 0;
+  }
+  return ready;
+}
+
+Received Receive(Handle handle, std::uint8_t* buffer, std::size_t size, std::size_t& length,
+                 Address& source) {
+  int sourceLength = sizeof source.bytes;
+  const int n = ::recvfrom(Sock(handle), reinterpret_cast<char*>(buffer), static_cast<int>(size), 0, Raw(source),
+                           &sourceLength);
+  if (n != SOCKET_ERROR) {
+    source.length = sourceLength;
+    length = static_cast<std::size_t>(n);
+    return Received::Datagram;
+  }
+  length = 0;
+  switch (::WSAGetLastError()) {
+    case WSAEMSGSIZE: return Received::Oversized;  // the rest of the datagram is discarded
+    case WSAEWOULDBLOCK: return Received::Nothing;
+    default: return Received::Failed;
+  }
+}
+
+Sent SendTo(Handle handle, const std::uint8_t* data, std::size_t size, const Address& destination, bool wait) {
+  for (;;) {
+    const int sent = ::sendto(Sock(handle), reinterpret_cast<const char*>(data), static_cast<int>(size), 0,
+                              Raw(destination), destination.length);
+    if (sent != SOCKET_ERROR) return static_cast<std::size_t>(sent) == size ? Sent::Whole : Sent::Part;
+    switch (::WSAGetLastError()) {
+      case WSAEMSGSIZE: return Sent::TooBig;
+      case WSAEWOULDBLOCK:
+        if (!wait) return Sent::WouldBlock;
+        WaitWritable(handle, 1000);
+        continue;
+      default: return Sent::Failed;
+    }
+  }
+}
+
+void RaiseThreadPriority() noexcept { ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_HIGHEST); }
+
+}  // namespace net::sock
