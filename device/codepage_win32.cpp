@@ -85,6 +85,15 @@ enum class Utf8 { Character, Incomplete, Invalid };
 // Incomplete when the text ends inside a character that was valid so far.
 Utf8 ReadUtf8(std::string_view text, std::size_t i, char32_t& c, std::size_t& length) {
   const auto lead = static_cast<unsigned char>(text[i]);
+  // Text that ends after a lead byte and continuation bytes only is a
+  // character cut off (as iconv judges it, before the finer checks).
+  const std::size_t expected = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                               : lead >= 0xF0 && lead <= 0xF7 ? 4 : 0;
+  if (expected != 0 && i + expected > text.size()) {
+    for (std::size_t k = i + 1; k < text.size(); ++k)
+      if (!IsContinuation(static_cast<unsigned char>(text[k]))) return Utf8::Invalid;
+    return Utf8::Incomplete;
+  }
   unsigned char low = 0x80;  // range of the second byte (no overlongs, no surrogates, at most U+10FFFF)
   unsigned char high = 0xBF;
   if (lead >= 0xC2 && lead <= 0xDF) {
@@ -104,7 +113,6 @@ Utf8 ReadUtf8(std::string_view text, std::size_t i, char32_t& c, std::size_t& le
     return Utf8::Invalid;
   }
   for (std::size_t k = 1; k < length; ++k) {
-    if (i + k >= text.size()) return Utf8::Incomplete;
     const auto b = static_cast<unsigned char>(text[i + k]);
     if (k == 1 ? (b < low || b > high) : !IsContinuation(b)) return Utf8::Invalid;
     c = (c << 6) | (b & 0x3F);
