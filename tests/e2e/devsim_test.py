@@ -258,8 +258,8 @@ def test_set_answered_at_once(exe, rx):
     got = rx.collect(WAIT, until=lambda g: announcements(g, 0xFC, BASE))
     fc = announcements(got, 0xFC, BASE)
     check(bool(fc) and fc[0][2][3] == new, "FC comes at once, long before the next round")
-    rc, _ = sim.stop(signal.SIGTERM)
-    check(rc == 0, f"exit code 0 on SIGTERM, got {rc}")
+    rc, _ = sim.stop(STOP_SIGNAL)
+    check(rc == 0, f"exit code 0 on {STOP_SIGNAL.name}, got {rc}")
     tx.close()
 
 
