@@ -7,7 +7,8 @@ CMAKE_ARGS ?=
 PACKAGES   := cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev \
               libgtest-dev libgmock-dev libbenchmark-dev \
               fonts-wqy-zenhei iproute2 util-linux xvfb xauth \
-              clang libclang-rt-14-dev python3
+              clang libclang-rt-14-dev python3 \
+              libcli11-dev nlohmann-json3-dev tcpdump
 
 .PHONY: all deps build run test check demo bench fuzz test-asan test-tsan clean
 
