@@ -267,6 +267,101 @@ def test_watch():
     tx.close()
 
 
+class Peer:
+    """A device played here whose datagrams leave through one adapter only (tied to it), announcing on both
+    paths every 0.3 s and applying the configuration-set packets that reach it through that adapter."""
+
+    def __init__(self, dev, ident_value, rec):
+        import threading
+        self.ident, self.rec, self.sets = ident_value, rec, 0
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_BINDTODEVICE, dev.encode())
+        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
+        self.sock.bind(("0.0.0.0", 0))
+        self.stop_at = time.monotonic() + 60
+        self.thread = threading.Thread(target=self._run, daemon=True)
+        self.thread.start()
+
+    def announce(self, kind):
+        for target in (("255.255.255.255", 60080), (dt.GROUP, 60081)):
+            self.sock.sendto(packet(kind, self.ident, self.rec), target)
+
+    def _run(self):
+        import select
+        next_at = 0
+        while time.monotonic() < self.stop_at:
+            if time.monotonic() >= next_at:
+                self.announce(0xFF)
+                next_at = time.monotonic() + 0.3
+            ready, _, _ = select.select([self.sock], [], [], 0.05)
+            if ready:
+                data = self.sock.recv(2048)
+                p = dt.parse(data)
+                if p and p[0] == 0x5A and p[2] == self.ident:
+                    self.sets += 1
+                    self.rec = p[3]
+                    self.announce(0xFC)
+
+    def close(self):
+        self.stop_at = 0
+        self.thread.join()
+        self.sock.close()
+
+
+class Capture:
+    """tcpdump on one adapter: the UDP datagrams that leave through it to a port."""
+
+    def __init__(self, dev, port):
+        self.proc = subprocess.Popen(["tcpdump", "-i", dev, "-Q", "out", "-nn", "-l", "--immediate-mode",
+                                      "udp and dst port %d" % port],
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.proc.stderr.readline()  # "listening on ...": capturing from now on
+
+    def packets(self):
+        time.sleep(0.3)
+        self.proc.send_signal(signal.SIGINT)
+        out, _ = self.proc.communicate(timeout=10)
+        return [l for l in out.splitlines() if " UDP" in l]
+
+
+def test_interface():
+    """--interface with two virtual adapters: the receivers hear only the chosen one, and the
+    configuration-set packets leave through it only."""
+    setup = ["ip link add va type veth peer name vb", "ip link add vc type veth peer name vd",
+             "ip addr add 10.9.0.1/24 dev va", "ip addr add 10.9.0.2/24 dev vb",
+             "ip addr add 10.9.1.1/24 dev vc", "ip addr add 10.9.1.2/24 dev vd"]
+    setup += ["ip link set %s up" % d for d in ("va", "vb", "vc", "vd")]
+    for cmd in setup:
+        subprocess.run(cmd.split(), check=True)
+    # The peers' sources are addresses of this namespace: let them in.
+    for d in ("all", "default", "va", "vb", "vc", "vd"):
+        for key, value in (("accept_local", "1"), ("rp_filter", "0")):
+            with open("/proc/sys/net/ipv4/conf/%s/%s" % (d, key), "w") as f:
+                f.write(value)
+    a = Peer("vb", 0xA1, config("甲站", "192.168.1.31"))  # heard through va
+    b = Peer("vd", 0xB2, config("乙站", "192.168.1.32"))  # heard through vc
+    try:
+        for chosen, heard, other in (("va", 0xA1, 0xB2), ("10.9.1.1", 0xB2, 0xA1)):
+            rc, out, err = cli("list", "--seconds", "1.5", "--format", "json", "--interface", chosen)
+            got = {d["identity"]: d for d in json.loads(out)} if rc == 0 else {}
+            check(rc == 0 and list(got) == ["%014X" % heard], f"--interface {chosen} hears only its adapter: {rc} {list(got)} {err}")
+            check(got.get("%014X" % heard, {}).get("heard_via") == "both", f"--interface {chosen}: group joined on it")
+        port = a.sock.getsockname()[1]
+        captures = {d: Capture(d, port) for d in ("va", "vc", "lo")}
+        rc, out, err = cli("set", "A1", "--name", "新甲站", "--interface", "va", "--timeout", "10")
+        sent = {d: c.packets() for d, c in captures.items()}
+        check(rc == 0 and "confirmed" in out, f"set through va confirmed: {rc} {out} {err}")
+        check(a.sets >= 1 and b.sets == 0, f"the set reached the device behind va only: {a.sets} {b.sets}")
+        check(len(sent["va"]) >= 1 and not sent["vc"] and not sent["lo"], f"sets left through va only: {sent}")
+        rc, out, err = cli("list", "--seconds", "1", "--interface", "nosuch0")
+        check(rc == 1 and "nosuch0" in err, f"unknown adapter: exit 1 naming it: {rc} {err}")
+    finally:
+        a.close()
+        b.close()
+        for d in ("va", "vc"):
+            subprocess.run(["ip", "link", "del", d])
+
+
 def main():
     global CLI, SIM
     if os.environ.get("ORVEN_ISOLATED") != "1":
@@ -274,7 +369,7 @@ def main():
         return 2
     CLI, SIM = sys.argv[1], sys.argv[2]
     only = sys.argv[3:]
-    for test in (test_list, test_set, test_apply, test_apply_interrupted, test_watch):
+    for test in (test_list, test_set, test_apply, test_apply_interrupted, test_watch, test_interface):
         if only and test.__name__ not in only:
             continue
         print("==", test.__name__, flush=True)
