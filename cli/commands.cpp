@@ -211,7 +211,8 @@ int RunWrites(const SessionOptions& options, const std::vector<WriteJob>& what, 
     if (it == jobOf.end()) return;
     Job& job = jobs[it->second];
     if (job.result == Result::Waiting && listened) decide(job, taken.outcome.index);
-    if (job.result != Result::Writing || stopAll) return;
+    // Ctrl+C stops the sending at once, also in the middle of a batch of datagrams.
+    if (job.result != Result::Writing || stopAll || Interrupted()) return;
     const double elapsed = Since(start);
     const engine::ConfirmGate gate{true, true, static_cast<int>(elapsed), settings.timeoutSeconds};
     switch (engine::Confirm(gate, job.pending, d.bytes)) {

@@ -91,9 +91,19 @@ def test_list():
         check(d.get("announcements", 0) >= 2, f"device {i} announcements counted: {d.get('announcements')}")
     check("00000000000077" not in by_ident, "malformed and other-kind datagrams are not listed")
 
-    rc, out, err = cli("list", "--seconds", "1.5", "--format", "csv")
+    # A name that needs quoting in CSV, announced beside the simulators.
+    odd = '北区,"1"号'
+    proc = subprocess.Popen([CLI, "list", "--seconds", "1.5", "--format", "csv"], stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True)
+    time.sleep(0.5)
+    tx.sendto(packet(0xFF, 0x99, config(odd, "192.168.1.99")), ("255.255.255.255", 60080))
+    out, err = proc.communicate(timeout=30)
+    rc = proc.returncode
     check(rc == 0 and out.startswith("identity,source_address,"), f"csv with a header row: {rc} {err}")
     rows = list(csv.DictReader(io.StringIO(out, newline="")))
+    quoted = [r for r in rows if r["identity"] == "00000000000099"]
+    check(len(quoted) == 1 and quoted[0]["name"] == odd, f"a name with a comma and quotes reads back: {quoted}")
+    rows = [r for r in rows if r not in quoted]
     check(sorted(r["identity"] for r in rows) == sorted(by_ident), "csv lists the same devices")
     for r in rows:
         d = by_ident.get(r["identity"], {})
@@ -243,7 +253,8 @@ def test_apply_interrupted():
 
 
 def test_watch():
-    """watch: one line per new device and per changed configuration; Ctrl+C ends it with exit 0."""
+    """watch: one line per new device and per changed configuration; Ctrl+C ends it with exit 0;
+    a second program on port 60080 fails with the socket error (exit 4)."""
     proc = subprocess.Popen([CLI, "watch"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     time.sleep(0.5)
     tx = dt.sender()
@@ -253,6 +264,8 @@ def test_watch():
         tx.sendto(data, ("255.255.255.255", 60080))
         time.sleep(0.05)
     time.sleep(0.5)
+    rc, _, err = cli("list", "--seconds", "1")
+    check(rc == 4 and "Address already in use" in err, f"port 60080 taken: exit 4 with the socket error: {rc} {err}")
     proc.send_signal(signal.SIGINT)
     try:
         out, err = proc.communicate(timeout=10)
