@@ -2,11 +2,7 @@
 // (loopback only, broadcasts and the multicast range routed onto it).
 #include "net/udp.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "net/socket.h"
 
 #include <gtest/gtest.h>
 
@@ -31,74 +27,53 @@ constexpr std::uint16_t kListenPort = 60080;
 constexpr std::uint16_t kGroupPort = 60081;
 constexpr const char* kGroup = "230.1.1.100";
 
-// A plain datagram socket playing a device.
+using net::sock::Family;
+
+// A plain datagram socket playing a device (on the same socket seam).
 class Peer {
  public:
-  explicit Peer(int family = AF_INET) : family_(family), fd_(::socket(family, SOCK_DGRAM, 0)) {}
-  ~Peer() {
-    if (fd_ >= 0) ::close(fd_);
-  }
+  explicit Peer(Family family = Family::IPv4) : family_(family), handle_(net::sock::Open(family)) {}
+  ~Peer() { net::sock::Close(handle_); }
   Peer(const Peer&) = delete;
   Peer& operator=(const Peer&) = delete;
 
   bool Bind(const char* ip, std::uint16_t port) {
-    sockaddr_storage a = Address(ip, port);
-    return ::bind(fd_, reinterpret_cast<sockaddr*>(&a), Length()) == 0;
+    net::sock::Address a;
+    return net::sock::ParseAddress(family_, ip, port, a) && net::sock::Bind(handle_, a);
   }
 
-  void SetV6Only() {
-    const int on = 1;
-    ::setsockopt(fd_, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
-  }
+  void SetV6Only() { net::sock::SetOption(handle_, net::sock::Option::IPv6Only, 1); }
 
   std::uint16_t LocalPort() const {
-    sockaddr_storage a{};
-    socklen_t len = sizeof a;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    return family_ == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6&>(a).sin6_port)
-                               : ntohs(reinterpret_cast<sockaddr_in&>(a).sin_port);
+    net::sock::Address a;
+    net::sock::LocalAddress(handle_, a);
+    return net::sock::AddressPort(a);
   }
 
-  bool SendTo(const char* ip, std::uint16_t port, const TIdBytes& data, int flags = 0) {
-    sockaddr_storage a = Address(ip, port);
-    return ::sendto(fd_, data.data(), data.size(), flags, reinterpret_cast<sockaddr*>(&a), Length()) ==
-           static_cast<ssize_t>(data.size());
+  // wait == false: never blocks (a full send buffer drops the datagram).
+  bool SendTo(const char* ip, std::uint16_t port, const TIdBytes& data, bool wait = true) {
+    net::sock::Address a;
+    return net::sock::ParseAddress(family_, ip, port, a) &&
+           net::sock::SendTo(handle_, data.data(), data.size(), a, wait) == net::sock::Sent::Whole;
   }
 
   // Waits (bounded) for one datagram.
   bool Receive(TIdBytes& data, std::uint16_t& sourcePort, int timeoutMs = 5000) {
-    pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, timeoutMs) != 1) return false;
+    bool readable = false;
+    if (net::sock::WaitReadable(&handle_, &readable, 1, timeoutMs) != 1) return false;
     data.resize(65536);
-    sockaddr_in source{};
-    socklen_t len = sizeof source;
-    const ssize_t n = ::recvfrom(fd_, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&source), &len);
-    if (n < 0) return false;
-    data.resize(static_cast<std::size_t>(n));
-    sourcePort = ntohs(source.sin_port);
+    net::sock::Address source;
+    std::size_t length = 0;
+    if (net::sock::Receive(handle_, data.data(), data.size(), length, source) != net::sock::Received::Datagram)
+      return false;
+    data.resize(length);
+    sourcePort = net::sock::AddressPort(source);
     return true;
   }
 
  private:
-  sockaddr_storage Address(const char* ip, std::uint16_t port) const {
-    sockaddr_storage a{};
-    if (family_ == AF_INET6) {
-      auto& a6 = reinterpret_cast<sockaddr_in6&>(a);
-      a6.sin6_family = AF_INET6;
-      a6.sin6_port = htons(port);
-      ::inet_pton(AF_INET6, ip, &a6.sin6_addr);
-    } else {
-      auto& a4 = reinterpret_cast<sockaddr_in&>(a);
-      a4.sin_family = AF_INET;
-      a4.sin_port = htons(port);
-      ::inet_pton(AF_INET, ip, &a4.sin_addr);
-    }
-    return a;
-  }
-  socklen_t Length() const { return family_ == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in); }
-
-  int family_;
-  int fd_;
+  Family family_;
+  net::sock::Handle handle_;
 };
 
 TIdBytes Bytes(const std::string& text) { return TIdBytes(text.begin(), text.end()); }
@@ -142,9 +117,9 @@ class Recorder {
 };
 
 // Port 60080 can be bound again (that is, the endpoint's sockets are gone).
-bool PortFree(int family, std::uint16_t port) {
+bool PortFree(Family family, std::uint16_t port) {
   Peer probe(family);
-  if (family == AF_INET6) {
+  if (family == Family::IPv6) {
     // Probe the IPv6 wildcard as the endpoint binds it: IPv6 only.
     // (A dual-stack probe would also collide with an IPv4 socket.)
     probe.SetV6Only();
@@ -218,8 +193,7 @@ TEST_F(Endpoints, ActivationBindsIPv4AndIPv6WildcardAndTheGroupPort) {
   EXPECT_EQ(v6.Port, kListenPort);
   EXPECT_TRUE(v6.BroadcastEnabled);
   int on = 0;
-  socklen_t len = sizeof on;
-  ASSERT_EQ(::getsockopt(v4.Handle, SOL_SOCKET, SO_BROADCAST, &on, &len), 0);
+  ASSERT_TRUE(net::sock::GetOption(v4.Handle, net::sock::Option::Broadcast, on));
   EXPECT_EQ(on, 1);
 
   ASSERT_TRUE(mcast_.Active());
@@ -263,10 +237,10 @@ TEST_F(Endpoints, SecondActivationOfTheSamePortsFailsAndStaysInactive) {
 TEST(EndpointActivation, FailedSecondBindingClosesTheFirstSocket) {
   // Someone holds only the IPv6 port: the IPv4 socket made before it must
   // be closed again and the endpoint stay inactive.
-  Peer holder(AF_INET6);
+  Peer holder(Family::IPv6);
   holder.SetV6Only();
   ASSERT_TRUE(holder.Bind("::", kListenPort));
-  ASSERT_TRUE(PortFree(AF_INET, kListenPort));
+  ASSERT_TRUE(PortFree(Family::IPv4, kListenPort));
 
   FakeGui gui;
   net::TIdUDPServer server(gui.handOver());
@@ -276,13 +250,13 @@ TEST(EndpointActivation, FailedSecondBindingClosesTheFirstSocket) {
   ASSERT_EQ(server.Bindings().size(), 2u);
   EXPECT_FALSE(server.Bindings()[0]->HandleAllocated);
   EXPECT_FALSE(server.Bindings()[1]->HandleAllocated);
-  EXPECT_TRUE(PortFree(AF_INET, kListenPort));
+  EXPECT_TRUE(PortFree(Family::IPv4, kListenPort));
 }
 
 TEST_F(Endpoints, DatagramsReachTheReadEventsOnTheGuiThreadWithTheirSource) {
   Peer v4;
   ASSERT_TRUE(v4.Bind("127.0.0.1", 0));
-  Peer v6(AF_INET6);
+  Peer v6(Family::IPv6);
   ASSERT_TRUE(v6.Bind("::1", 0));
   Peer group;
   ASSERT_TRUE(group.Bind("127.0.0.1", 0));
@@ -402,9 +376,9 @@ TEST_F(Endpoints, DeactivationReleasesAWaitingHandOverWithoutRunningIt) {
   std::this_thread::sleep_for(100ms);  // let the GUI thread drain once more
   EXPECT_EQ(calls_.load(), 0);
   // All sockets are closed: the ports are free again.
-  EXPECT_TRUE(PortFree(AF_INET, kListenPort));
-  EXPECT_TRUE(PortFree(AF_INET6, kListenPort));
-  EXPECT_TRUE(PortFree(AF_INET, kGroupPort));
+  EXPECT_TRUE(PortFree(Family::IPv4, kListenPort));
+  EXPECT_TRUE(PortFree(Family::IPv6, kListenPort));
+  EXPECT_TRUE(PortFree(Family::IPv4, kGroupPort));
   // And the endpoints can be activated again.
   gui_.Run([this] {
     server_.SetActive(true);
@@ -421,14 +395,14 @@ TEST_F(Endpoints, DeactivationUnderFloodReturnsPromptlyAndRunsNoFurtherHandler) 
   std::atomic<long> sent{0};
   std::thread flood([&] {
     Peer v4;
-    Peer v6(AF_INET6);
+    Peer v6(Family::IPv6);
     const TIdBytes datagram = Bytes("announcement");
     const auto end = std::chrono::steady_clock::now() + 3s;
     for (long n = 0; n < 200000 && !stopFlood.load() && std::chrono::steady_clock::now() < end; ++n) {
       switch (n % 3) {
-        case 0: v4.SendTo("127.0.0.1", kListenPort, datagram, MSG_DONTWAIT); break;
-        case 1: v6.SendTo("::1", kListenPort, datagram, MSG_DONTWAIT); break;
-        default: v4.SendTo(kGroup, kGroupPort, datagram, MSG_DONTWAIT); break;
+        case 0: v4.SendTo("127.0.0.1", kListenPort, datagram, false); break;
+        case 1: v6.SendTo("::1", kListenPort, datagram, false); break;
+        default: v4.SendTo(kGroup, kGroupPort, datagram, false); break;
       }
       ++sent;
     }

@@ -1,45 +1,13 @@
 #include "fleet.h"
 
-#include <arpa/inet.h>
-#include <iconv.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "device/codepage.h"
 #include "orvenapi3/orvenapi3.h"
 
 namespace devsim {
 namespace {
-
-// Converts with iconv, writing undecodable bytes as \xNN instead of failing.
-std::string convert(const char* to, const char* from, const std::string& input, bool& ok) {
-  ok = false;
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return {};
-  std::string out;
-  char* in = const_cast<char*>(input.data());
-  std::size_t inLeft = input.size();
-  char buffer[256];
-  while (inLeft > 0) {
-    char* outPtr = buffer;
-    std::size_t outLeft = sizeof buffer;
-    const std::size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-    out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
-    if (rc == static_cast<std::size_t>(-1) && errno != E2BIG) {
-      // EILSEQ or EINVAL (a lone or truncated multi-byte sequence): skip one byte.
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(*in));
-      out += escaped;
-      ++in;
-      --inLeft;
-      iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    }
-  }
-  iconv_close(cd);
-  ok = true;
-  return out;
-}
 
 void putIp(Config& config, std::size_t offset, unsigned a, unsigned b, unsigned c, unsigned d) {
   config[offset] = static_cast<unsigned char>(a);
@@ -64,37 +32,23 @@ std::string identText(std::uint64_t ident) {
 }
 
 std::string ipText(const Config& config, std::size_t offset) {
-  char text[INET_ADDRSTRLEN];
-  if (inet_ntop(AF_INET, config.data() + offset, text, sizeof text) == nullptr) return "?";
+  char text[16];
+  std::snprintf(text, sizeof text, "%u.%u.%u.%u", config[offset], config[offset + 1], config[offset + 2],
+                config[offset + 3]);
   return text;
 }
 
 std::string nameText(const Config& config) {
   std::size_t length = 0;
   while (length < cfg::DeviceNameSize && config[cfg::DeviceName + length] != 0) ++length;
-  const std::string raw(reinterpret_cast<const char*>(config.data() + cfg::DeviceName), length);
-  bool ok = false;
-  std::string text = convert("UTF-8", "CP936", raw, ok);
-  if (ok) return text;
-  // No converter: show ASCII as is and everything else escaped.
-  text.clear();
-  for (const char c : raw) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte < 0x7F) {
-      text += c;
-    } else {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-      text += escaped;
-    }
-  }
-  return text;
+  return device::FromAnsi(std::string_view(reinterpret_cast<const char*>(config.data() + cfg::DeviceName), length));
 }
 
 std::string toCodePage936(const std::string& utf8, std::size_t maxBytes, const std::string& fallback) {
-  bool ok = false;
-  std::string bytes = convert("CP936", "UTF-8", utf8, ok);
-  if (!ok || bytes.find("\\x") != std::string::npos) bytes = fallback;
+  std::string bytes = device::ToAnsi(utf8);
+  // Without a converter for code page 936 (or with characters it lacks) the
+  // device is named by its ASCII fallback.
+  if (bytes.empty() || bytes.find('?') != std::string::npos) bytes = fallback;
   // Cut at a character boundary: in code page 936 a byte of 0x81 or above
   // starts a two-byte character.
   std::size_t end = 0;

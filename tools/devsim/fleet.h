@@ -26,10 +26,12 @@ std::string identText(std::uint64_t ident);
 // Dotted quad of the 4 bytes at config[offset] (network order).
 std::string ipText(const Config& config, std::size_t offset);
 // The device name (up to the first zero, at most 31 bytes) converted from
-// code page 936 to UTF-8; bytes that do not convert are written as \xNN.
+// the ANSI code page (936) to UTF-8, as the tool converts it: a byte that
+// starts no valid character becomes U+FFFD.
 std::string nameText(const Config& config);
-// UTF-8 -> code page 936, cut to at most maxBytes without splitting a
-// character. Falls back to the ASCII fallback text when no converter exists.
+// UTF-8 -> the ANSI code page (936), cut to at most maxBytes without
+// splitting a character. Falls back to the ASCII fallback text when the text
+// cannot be converted.
 std::string toCodePage936(const std::string& utf8, std::size_t maxBytes, const std::string& fallback);
 
 // The initial configuration of device index (all 60 bytes defined).

@@ -1,7 +1,6 @@
 // orven-devsim: simulated devices for the setup tool, one UDP socket for all.
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -14,16 +13,18 @@ volatile std::sig_atomic_t g_stop = 0;
 
 extern "C" void onStopSignal(int) { g_stop = 1; }
 
+// Ctrl+C (and on Windows Ctrl+Break) or a termination request stop the
+// simulator after its current pass (at most 100 ms), with the summary line.
 void installSignalHandlers() {
-  struct sigaction action;
-  std::memset(&action, 0, sizeof action);
-  action.sa_handler = onStopSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = 0;  // no SA_RESTART: poll returns at once with EINTR
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  std::signal(SIGINT, onStopSignal);
+  std::signal(SIGTERM, onStopSignal);
+#ifdef SIGBREAK
+  std::signal(SIGBREAK, onStopSignal);
+#endif
+#ifdef SIGPIPE
   // A closed stdout (e.g. piped into head) must not kill the simulator.
   std::signal(SIGPIPE, SIG_IGN);
+#endif
 }
 
 }  // namespace

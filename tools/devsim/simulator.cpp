@@ -1,19 +1,13 @@
 #include "simulator.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <deque>
 #include <vector>
 
+#include "net/errors.h"
+#include "net/socket.h"
 #include "orvenapi3/orvenapi3.h"
 
 namespace devsim {
@@ -39,10 +33,17 @@ void printLine(const std::string& line) {
   std::fflush(stdout);
 }
 
-std::string endpointText(const sockaddr_in& address) {
-  char text[INET_ADDRSTRLEN] = "?";
-  inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
-  return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
+std::string endpointText(const net::sock::Address& address) {
+  std::string text;
+  net::sock::AddressText(address, text);
+  return text + ":" + std::to_string(net::sock::AddressPort(address));
+}
+
+// The reason of the last socket failure, as text.
+std::string lastErrorText() {
+  const int code = net::LastSocketError();
+  const std::string description = net::SocketErrorDescription(code);
+  return (description.empty() ? "socket error" : description) + " (" + std::to_string(code) + ")";
 }
 
 class Socket {
@@ -50,49 +51,36 @@ class Socket {
   Socket() = default;
   Socket(const Socket&) = delete;
   Socket& operator=(const Socket&) = delete;
-  ~Socket() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int fd() const { return fd_; }
+  ~Socket() { net::sock::Close(handle_); }
+  net::sock::Handle handle() const { return handle_; }
 
   bool open(const Options& options, std::uint16_t& boundPort, std::string& error) {
-    fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd_ < 0) return fail("socket", error);
-    const int on = 1;
-    if (::setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0)
-      return fail("SO_BROADCAST", error);
-    const unsigned char loop = 1;
-    const unsigned char ttl = 1;
-    if (::setsockopt(fd_, IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof loop) != 0)
-      return fail("IP_MULTICAST_LOOP", error);
-    if (::setsockopt(fd_, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) != 0)
-      return fail("IP_MULTICAST_TTL", error);
+    using net::sock::Option;
+    handle_ = net::sock::Open(net::sock::Family::IPv4);
+    if (handle_ == net::sock::kNone) return fail("socket", error);
+    if (!net::sock::SetOption(handle_, Option::Broadcast, 1)) return fail("SO_BROADCAST", error);
+    if (!net::sock::SetOption(handle_, Option::MulticastLoop, 1)) return fail("IP_MULTICAST_LOOP", error);
+    if (!net::sock::SetOption(handle_, Option::MulticastTTL, 1)) return fail("IP_MULTICAST_TTL", error);
     // Room for bursts of configuration-sets aimed at thousands of devices.
-    const int receiveBuffer = 4 * 1024 * 1024;
-    ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(options.port);
-    local.sin_addr.s_addr = htonl(options.bindLoopback ? INADDR_LOOPBACK : INADDR_ANY);
-    if (::bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
-      return fail("bind", error);
-    socklen_t length = sizeof local;
-    if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &length) != 0)
-      return fail("getsockname", error);
-    boundPort = ntohs(local.sin_port);
+    net::sock::SetOption(handle_, Option::ReceiveBuffer, 4 * 1024 * 1024);
+    net::sock::Address local = net::sock::AnyAddress(net::sock::Family::IPv4, options.port);
+    if (options.bindLoopback) net::sock::ParseAddress(net::sock::Family::IPv4, "127.0.0.1", options.port, local);
+    if (!net::sock::Bind(handle_, local)) return fail("bind", error);
+    if (!net::sock::LocalAddress(handle_, local)) return fail("getsockname", error);
+    boundPort = net::sock::AddressPort(local);
     return true;
   }
 
  private:
   bool fail(const char* what, std::string& error) {
-    error = std::string(what) + ": " + std::strerror(errno);
+    error = std::string(what) + ": " + lastErrorText();
     return false;
   }
-  int fd_ = -1;
+  net::sock::Handle handle_ = net::sock::kNone;
 };
 
 struct Target {
-  sockaddr_in address{};
+  net::sock::Address address;
   const char* name;
   bool reportedError = false;
 };
@@ -107,12 +95,8 @@ class Simulator {
  public:
   Simulator(const Options& options, const Fleet& fleetInit, Counters& counters)
       : options_(options), fleet_(fleetInit), counters_(counters), buffer_(kReceiveBufferSize) {
-    if (options.mode != Mode::Multicast) addTarget(INADDR_BROADCAST, kBroadcastPort, "broadcast");
-    if (options.mode != Mode::Broadcast) {
-      in_addr group{};
-      inet_pton(AF_INET, kMulticastGroup, &group);
-      addTarget(ntohl(group.s_addr), kMulticastPort, "multicast");
-    }
+    if (options.mode != Mode::Multicast) addTarget("255.255.255.255", kBroadcastPort, "broadcast");
+    if (options.mode != Mode::Broadcast) addTarget(kMulticastGroup, kMulticastPort, "multicast");
   }
 
   bool run(const volatile std::sig_atomic_t& stopFlag, std::string& error) {
@@ -169,20 +153,18 @@ class Simulator {
         const auto waitNs = std::chrono::duration_cast<nanoseconds>(wake - now).count();
         timeoutMs = static_cast<int>((waitNs + 999999) / 1000000);
       }
-      pollfd pfd{socket_.fd(), POLLIN, 0};
-      const int ready = ::poll(&pfd, 1, timeoutMs);
-      if (ready > 0 && (pfd.revents & POLLIN) != 0) receiveAll();
+      const net::sock::Handle handle = socket_.handle();
+      bool readable = false;
+      if (net::sock::WaitReadable(&handle, &readable, 1, timeoutMs) > 0 && readable) receiveAll();
     }
     counters_.setsDropped += pending_.size();
     return true;
   }
 
  private:
-  void addTarget(std::uint32_t hostOrderAddress, std::uint16_t port, const char* name) {
+  void addTarget(const char* address, std::uint16_t port, const char* name) {
     Target target;
-    target.address.sin_family = AF_INET;
-    target.address.sin_port = htons(port);
-    target.address.sin_addr.s_addr = htonl(hostOrderAddress);
+    net::sock::ParseAddress(net::sock::Family::IPv4, address, port, target.address);
     target.name = name;
     targets_.push_back(target);
   }
@@ -190,14 +172,14 @@ class Simulator {
   void announce(std::size_t index, unsigned char kind) {
     const auto packet = fleet_.packet(index, kind);
     for (Target& target : targets_) {
-      const ssize_t rc = ::sendto(socket_.fd(), packet.data(), packet.size(), MSG_DONTWAIT,
-                                  reinterpret_cast<const sockaddr*>(&target.address), sizeof target.address);
-      if (rc != static_cast<ssize_t>(packet.size())) {
+      const net::sock::Sent sent =
+          net::sock::SendTo(socket_.handle(), packet.data(), packet.size(), target.address, false);
+      if (sent != net::sock::Sent::Whole) {
         ++counters_.sendErrors;
         if (!target.reportedError) {
           // Once per path; repeating it for every device would flood stderr.
           std::fprintf(stderr, "devsim: sending to %s failed: %s\n", endpointText(target.address).c_str(),
-                       rc < 0 ? std::strerror(errno) : "short send");
+                       sent == net::sock::Sent::Part ? "short send" : lastErrorText().c_str());
           target.reportedError = true;
         }
         continue;
@@ -214,20 +196,22 @@ class Simulator {
 
   void receiveAll() {
     for (int i = 0; i < kMaxDatagramsPerPass; ++i) {
-      sockaddr_in from{};
-      socklen_t fromLength = sizeof from;
-      const ssize_t received = ::recvfrom(socket_.fd(), buffer_.data(), buffer_.size(), MSG_DONTWAIT,
-                                          reinterpret_cast<sockaddr*>(&from), &fromLength);
-      if (received < 0) {
-        // EAGAIN: drained. Other errors (e.g. ICMP-reported ones) are not
-        // about a datagram; try again on the next pass.
-        return;
+      net::sock::Address from;
+      std::size_t received = 0;
+      switch (net::sock::Receive(socket_.handle(), buffer_.data(), buffer_.size(), received, from)) {
+        case net::sock::Received::Datagram: break;
+        // Longer than any packet (and than UDP allows): malformed.
+        case net::sock::Received::Oversized: received = buffer_.size(); break;
+        // Drained. Other errors (e.g. ICMP-reported ones) are not about a
+        // datagram; try again on the next pass.
+        case net::sock::Received::Nothing:
+        case net::sock::Received::Failed: return;
       }
-      handleDatagram(buffer_.data(), static_cast<std::size_t>(received), from);
+      handleDatagram(buffer_.data(), received, from);
     }
   }
 
-  void handleDatagram(const unsigned char* data, std::size_t length, const sockaddr_in& from) {
+  void handleDatagram(const unsigned char* data, std::size_t length, const net::sock::Address& from) {
     const IntakeResult result = fleet_.classify(data, length);
     const std::string source = endpointText(from);
     switch (result.kind) {
