@@ -55,6 +55,8 @@ int main(int argc, char** argv) {
                "orven-cli"};
   app.footer(kFooter);
   app.require_subcommand(1);
+  // Paths such as /tmp/plan.csv are arguments, not Windows-style options.
+  app.allow_windows_style_options(false);
   Common common;
 
   double seconds = 3;

@@ -10,6 +10,7 @@ import csv
 import io
 import json
 import os
+import select
 import signal
 import socket
 import subprocess
@@ -32,7 +33,7 @@ def ident(i):
 
 def cli(*args, timeout=60):
     """Runs orven-cli; returns (exit code, stdout, stderr)."""
-    p = subprocess.run([CLI, *args], capture_output=True, text=True, timeout=timeout)
+    p = subprocess.run([*CLI, *args], capture_output=True, text=True, timeout=timeout)
     return p.returncode, p.stdout, p.stderr
 
 
@@ -68,8 +69,8 @@ def expected(i, flag, index):
 def test_list():
     """list as JSON, CSV and table, read back and compared with what the simulators announce;
     malformed datagrams are ignored."""
-    both = Sim(SIM, "--devices", "4", "--format-flag", "1", "--interval-ms", "500", "--quiet", "--duration-ms", "20000")
-    bc = Sim(SIM, "--devices", "2", "--mode", "broadcast", "--ident-base", "%X" % (BASE + 4), "--interval-ms", "500",
+    both = Sim(*SIM, "--devices", "4", "--format-flag", "1", "--interval-ms", "500", "--quiet", "--duration-ms", "20000")
+    bc = Sim(*SIM, "--devices", "2", "--mode", "broadcast", "--ident-base", "%X" % (BASE + 4), "--interval-ms", "500",
              "--quiet", "--duration-ms", "20000")
     # Garbage beside them: a bad check, a short packet, an empty datagram, another kind.
     tx = dt.sender()
@@ -93,10 +94,12 @@ def test_list():
 
     # A name that needs quoting in CSV, announced beside the simulators.
     odd = '北区,"1"号'
-    proc = subprocess.Popen([CLI, "list", "--seconds", "1.5", "--format", "csv"], stdout=subprocess.PIPE,
+    proc = subprocess.Popen([*CLI, "list", "--seconds", "1.5", "--format", "csv"], stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE, text=True)
-    time.sleep(0.5)
-    tx.sendto(packet(0xFF, 0x99, config(odd, "192.168.1.99")), ("255.255.255.255", 60080))
+    deadline = time.monotonic() + 30
+    while proc.poll() is None and time.monotonic() < deadline:  # announced until the listing ends
+        tx.sendto(packet(0xFF, 0x99, config(odd, "192.168.1.99")), ("255.255.255.255", 60080))
+        time.sleep(0.2)
     out, err = proc.communicate(timeout=30)
     rc = proc.returncode
     check(rc == 0 and out.startswith("identity,source_address,"), f"csv with a header row: {rc} {err}")
@@ -129,7 +132,7 @@ def test_list():
 def test_set():
     """set: confirmed, timed out for a device that ignores sets, refused and usage errors with nothing sent,
     not heard, dry run; the capture holds the sets."""
-    sim = Sim(SIM, "--devices", "4", "--ignore-sets", "2", "--interval-ms", "500", "--quiet", "--duration-ms", "60000")
+    sim = Sim(*SIM, "--devices", "4", "--ignore-sets", "2", "--interval-ms", "500", "--quiet", "--duration-ms", "60000")
     pcap = os.path.join(TMP, "set.pcap")
     rc, out, err = cli("set", ident(1), "--ip", "192.168.1.150", "--name", "新名字", "--dns2", "0.0.0.0",
                        "--mac5", "ab", "--pcap", pcap)
@@ -183,7 +186,7 @@ def test_set():
 def test_apply():
     """apply: a plan with one bad row sends nothing; 100 devices all confirmed; plan file problems with line numbers."""
     n = 100
-    sim = Sim(SIM, "--devices", str(n), "--interval-ms", "1000", "--quiet", "--duration-ms", "60000")
+    sim = Sim(*SIM, "--devices", str(n), "--interval-ms", "1000", "--quiet", "--duration-ms", "60000")
     header = "identity,ip,mask,gateway,name,auto\n"
     rows = ["%s,192.168.5.%d,255.255.255.0,192.168.5.1,站点%d," % (ident(i), i + 10, i) for i in range(n)]
     bad = rows[:]
@@ -222,10 +225,10 @@ def test_apply():
 def test_apply_interrupted():
     """Ctrl+C during apply stops at once, prints what was confirmed, exits 130."""
     n = 20
-    sim = Sim(SIM, "--devices", str(n), "--ignore-sets", "10-19", "--interval-ms", "1000", "--quiet",
+    sim = Sim(*SIM, "--devices", str(n), "--ignore-sets", "10-19", "--interval-ms", "1000", "--quiet",
               "--duration-ms", "60000")
     rows = ["%s,192.168.1.%d" % (ident(i), i + 150) for i in range(n)]
-    proc = subprocess.Popen([CLI, "apply", plan_file("ctrlc.csv", "identity,ip\n" + "\n".join(rows) + "\n")],
+    proc = subprocess.Popen([*CLI, "apply", plan_file("ctrlc.csv", "identity,ip\n" + "\n".join(rows) + "\n")],
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     # Wait until the ten writable devices have applied, then interrupt.
     deadline = time.monotonic() + 15
@@ -255,24 +258,33 @@ def test_apply_interrupted():
 def test_watch():
     """watch: one line per new device and per changed configuration; Ctrl+C ends it with exit 0;
     a second program on port 60080 fails with the socket error (exit 4)."""
-    proc = subprocess.Popen([CLI, "watch"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    time.sleep(0.5)
+    proc = subprocess.Popen([*CLI, "watch"], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     tx = dt.sender()
     a, b = config("甲站", "192.168.1.20"), config("乙站", "192.168.1.21")
-    for data in (packet(0xFF, 0x101, a), packet(0xFF, 0x102, b), packet(0xFF, 0x101, a),
-                 packet(0xFF, 0x101, config("甲站", "192.168.1.22")), packet(0xFF, 0x102, b)):
-        tx.sendto(data, ("255.255.255.255", 60080))
-        time.sleep(0.05)
-    time.sleep(0.5)
+    out = b""
+
+    def announce_until(datagrams, lines):
+        """Announces until watch has printed `lines` lines (it may start late)."""
+        nonlocal out
+        deadline = time.monotonic() + 30
+        while out.count(b"\n") < lines and time.monotonic() < deadline:
+            for data in datagrams:
+                tx.sendto(data, ("255.255.255.255", 60080))
+            ready, _, _ = select.select([proc.stdout], [], [], 0.2)
+            if ready:
+                out += os.read(proc.stdout.fileno(), 65536)
+
+    announce_until([packet(0xFF, 0x101, a), packet(0xFF, 0x102, b), packet(0xFF, 0x101, a)], 2)
+    announce_until([packet(0xFF, 0x101, config("甲站", "192.168.1.22")), packet(0xFF, 0x102, b)], 3)
     rc, _, err = cli("list", "--seconds", "1")
     check(rc == 4 and "Address already in use" in err, f"port 60080 taken: exit 4 with the socket error: {rc} {err}")
     proc.send_signal(signal.SIGINT)
     try:
-        out, err = proc.communicate(timeout=10)
+        rest, err = proc.communicate(timeout=10)
     except subprocess.TimeoutExpired:
         proc.kill()
-        out, err = proc.communicate()
-    events = [json.loads(l) for l in out.splitlines() if l.strip()]
+        rest, err = proc.communicate()
+    events = [json.loads(l) for l in (out + rest).decode().splitlines() if l.strip()]
     got = [(e["event"], e["identity"], e["ip"]) for e in events]
     check(got == [("new", "00000000000101", "192.168.1.20"), ("new", "00000000000102", "192.168.1.21"),
                   ("changed", "00000000000101", "192.168.1.22")], f"watch lines: {got}")
@@ -380,7 +392,9 @@ def main():
     if os.environ.get("ORVEN_ISOLATED") != "1":
         print("refusing to run outside tools/isolated-net (this test broadcasts)", file=sys.stderr)
         return 2
-    CLI, SIM = sys.argv[1], sys.argv[2]
+    # A Windows build runs both programs through its emulator (Wine).
+    runner = [os.environ["ORVEN_EMULATOR"]] if os.environ.get("ORVEN_EMULATOR") else []
+    CLI, SIM = runner + [sys.argv[1]], runner + [sys.argv[2]]
     only = sys.argv[3:]
     for test in (test_list, test_set, test_apply, test_apply_interrupted, test_watch, test_interface):
         if only and test.__name__ not in only:
