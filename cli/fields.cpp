@@ -106,7 +106,7 @@ std::string SetChange(Changes& changes, const std::string& field, const std::str
     return {};
   }
   if (field == "name") {
-    if (value.empty()) return "name: 设备名称不能为空。";
+    if (!engine::DeviceNameAllowed(value)) return std::string("name: ") + engine::kEmptyDeviceName;
     const std::string ansi = device::ToAnsi(value);
     if (device::FromAnsi(ansi) != value)
       return "name: '" + value + "' holds characters that code page 936 cannot carry";
@@ -164,7 +164,7 @@ std::string BuildPending(const device::DeviceEntry& current, const Changes& chan
   panel.dns2PAddr = changes.dns2.value_or(device::IPv4ToText(c.DNS2PAddr));
   pending = engine::PanelConfig(panel);
   if (!panel.autoChecked && !engine::DeviceAddressAllowed(pending.PAddr))
-    return "ip: 不允许设置此IP地址 (" + (panel.pAddr.empty() ? std::string("empty") : panel.pAddr) + ")";
+    return std::string("ip: ") + engine::kAddressNotAllowed + " (" + (panel.pAddr.empty() ? std::string("empty") : panel.pAddr) + ")";
   return {};
 }
 
