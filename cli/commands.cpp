@@ -225,6 +225,12 @@ int RunWrites(const SessionOptions& options, const std::vector<WriteJob>& what, 
     }
   };
 
+  // On a terminal: confirmed / total and the time, rewritten in place.
+  const auto showProgress = [&](double elapsed) {
+    const auto confirmed = std::count_if(jobs.begin(), jobs.end(), [](const Job& j) { return j.result == Result::Confirmed; });
+    std::fprintf(stderr, "\rconfirmed %zu/%zu, %.1f s ", static_cast<std::size_t>(confirmed), jobs.size(), elapsed);
+    std::fflush(stderr);
+  };
   bool interrupted = false;
   auto lastProgress = Clock::now() - std::chrono::seconds(1);
   for (;;) {
@@ -245,14 +251,15 @@ int RunWrites(const SessionOptions& options, const std::vector<WriteJob>& what, 
       break;
     if (settings.progress && Clock::now() - lastProgress >= std::chrono::milliseconds(250)) {
       lastProgress = Clock::now();
-      const auto confirmed = std::count_if(jobs.begin(), jobs.end(), [](const Job& j) { return j.result == Result::Confirmed; });
-      std::fprintf(stderr, "\rconfirmed %zu/%zu, %.1f s ", static_cast<std::size_t>(confirmed), jobs.size(), elapsed);
-      std::fflush(stderr);
+      showProgress(elapsed);
     }
     const double left = std::min(settings.timeoutSeconds - elapsed, kListenFirstSeconds > elapsed ? kListenFirstSeconds - elapsed : 1.0);
     session.Poll(static_cast<int>(std::ceil(std::min(left * 1000, double{kPollMs}))), handle);
   }
-  if (settings.progress) std::fputs("\n", stderr);
+  if (settings.progress) {
+    showProgress(Since(start));
+    std::fputs("\n", stderr);
+  }
 
   // What is still open ends here: stopped by Ctrl+C or by a refusal, or by the clock.
   for (Job& job : jobs) {

@@ -211,7 +211,31 @@ def test_apply():
     settle(sim)
     check(not [l for l in sim.all_lines if l.startswith("set-received")], "nothing sent for any bad plan")
 
-    rc, out, err = cli("apply", plan_file("good.csv", header + "\n".join(rows) + "\n"), "--timeout", "20", timeout=60)
+    good = plan_file("good.csv", header + "\n".join(rows) + "\n")
+    rc, out, err = cli("apply", good, "--dry-run")
+    check(rc == 0 and "would write" in out and out.count("dry run") == n, f"dry run decides every row: {rc} {err[-300:]}")
+    settle(sim)
+    check(not [l for l in sim.all_lines if l.startswith("set-received")], "nothing sent by the dry run")
+
+    # With a terminal on standard error: the progress line.
+    import pty
+    master, slave = pty.openpty()
+    p = subprocess.run([*CLI, "apply", good, "--timeout", "20"], stdout=subprocess.PIPE, stderr=slave, text=True,
+                       timeout=60)
+    os.close(slave)
+    progress = b""
+    while True:
+        ready, _, _ = select.select([master], [], [], 0.2)
+        try:
+            chunk = os.read(master, 65536) if ready else b""
+        except OSError:  # the program has ended and closed its side
+            chunk = b""
+        if not chunk:
+            break
+        progress += chunk
+    os.close(master)
+    rc, out = p.returncode, p.stdout
+    check(b"confirmed 100/100, " in progress, f"progress line on a terminal: {progress[-200:]}")
     table = [l.split() for l in out.splitlines()[1:]]
     check(rc == 0 and len(table) == n and all(r[1] == "confirmed" for r in table),
           f"100 devices confirmed: {rc} {err[-300:]} {[r for r in table if r[1] != 'confirmed'][:5]}")
@@ -219,6 +243,22 @@ def test_apply():
     settle(sim)
     applied = [l for l in sim.all_lines if l.startswith("applied")]
     check(len({l.split()[1] for l in applied}) == n, f"every device applied its row: {len(applied)}")
+
+    # A row refused by a pre-write check stops the whole write, unless --keep-going.
+    mixed = plan_file("mixed.csv", "identity,gateway,name\n%s,10.0.0.1,\n%s,,改名\n" % (ident(0), ident(1)))
+    before = len(sets_received(sim, ""))
+    rc, out, err = cli("apply", mixed)
+    table = {l.split()[0]: l.split()[1] for l in out.splitlines()[1:] if l.strip()}
+    check(rc == 2 and table == {ident(0): "refused", ident(1): "stopped"} and "gateway 10.0.0.1" in err,
+          f"a refused row stops the write: {rc} {table} {err}")
+    settle(sim)
+    check(len(sets_received(sim, "")) == before, "nothing sent when a row is refused")
+    before = len(sets_received(sim, ident(0)))
+    rc, out, err = cli("apply", mixed, "--keep-going")
+    table = {l.split()[0]: l.split()[1] for l in out.splitlines()[1:] if l.strip()}
+    check(rc == 2 and table == {ident(0): "refused", ident(1): "confirmed"}, f"--keep-going writes the rest: {rc} {table}")
+    settle(sim)
+    check(len(sets_received(sim, ident(0))) == before, "nothing sent to the refused device")
     sim.stop()
 
 
