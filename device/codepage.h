@@ -7,7 +7,10 @@
 
 namespace device {
 
-// UTF-8 -> ANSI. A character the code page cannot represent becomes '?'.
+// UTF-8 -> ANSI. A character the code page cannot represent becomes one
+// '?' (one per character, also outside the Basic Multilingual Plane); a
+// malformed UTF-8 sequence becomes one '?'; a character cut off at the end
+// is dropped.
 std::string ToAnsi(std::string_view utf8);
 
 // ANSI -> UTF-8. A byte that starts no valid character becomes U+FFFD; a

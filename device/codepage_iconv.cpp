@@ -1,43 +1,12 @@
+// The ANSI code page through the C library's iconv: code page 936 (GBK).
 #include "device/codepage.h"
+
+#include <iconv.h>
 
 #include <cerrno>
 #include <cstddef>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <iconv.h>
-#endif
-
 namespace device {
-
-#if defined(_WIN32)
-
-std::string ToAnsi(std::string_view utf8) {
-  if (utf8.empty()) return {};
-  const int n = static_cast<int>(utf8.size());
-  const int wlen = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), n, nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(wlen), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), n, wide.data(), wlen);
-  const int alen = WideCharToMultiByte(CP_ACP, 0, wide.data(), wlen, nullptr, 0, nullptr, nullptr);
-  std::string ansi(static_cast<std::size_t>(alen), '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide.data(), wlen, ansi.data(), alen, nullptr, nullptr);
-  return ansi;
-}
-
-std::string FromAnsi(std::string_view ansi) {
-  if (ansi.empty()) return {};
-  const int n = static_cast<int>(ansi.size());
-  const int wlen = MultiByteToWideChar(CP_ACP, 0, ansi.data(), n, nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(wlen), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, ansi.data(), n, wide.data(), wlen);
-  const int ulen = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wlen, nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<std::size_t>(ulen), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), wlen, utf8.data(), ulen, nullptr, nullptr);
-  return utf8;
-}
-
-#else
 
 namespace {
 
@@ -108,7 +77,5 @@ std::string FromAnsi(std::string_view ansi) {
   thread_local Converter fromAnsi("UTF-8", "CP936");
   return fromAnsi.run(ansi, "\xEF\xBF\xBD", 1);
 }
-
-#endif
 
 }  // namespace device
