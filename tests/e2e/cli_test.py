@@ -10,6 +10,7 @@ import csv
 import io
 import json
 import os
+import re
 import select
 import signal
 import socket
@@ -69,8 +70,8 @@ def expected(i, flag, index):
 def test_list():
     """list as JSON, CSV and table, read back and compared with what the simulators announce;
     malformed datagrams are ignored."""
-    both = Sim(*SIM, "--devices", "4", "--format-flag", "1", "--interval-ms", "500", "--quiet", "--duration-ms", "20000")
-    bc = Sim(*SIM, "--devices", "2", "--mode", "broadcast", "--ident-base", "%X" % (BASE + 4), "--interval-ms", "500",
+    both = Sim(SIM, "--devices", "4", "--format-flag", "1", "--interval-ms", "500", "--quiet", "--duration-ms", "20000")
+    bc = Sim(SIM, "--devices", "2", "--mode", "broadcast", "--ident-base", "%X" % (BASE + 4), "--interval-ms", "500",
              "--quiet", "--duration-ms", "20000")
     # Garbage beside them: a bad check, a short packet, an empty datagram, another kind.
     tx = dt.sender()
@@ -124,15 +125,15 @@ def test_list():
     r = subprocess.run(["tcpdump", "-r", os.path.join(TMP, "list.pcap"), "-nn"], capture_output=True, text=True)
     check(r.returncode == 0 and "230.1.1.100.60081" in r.stdout and "255.255.255.255.60080" in r.stdout,
           f"tcpdump reads the capture: {r.returncode} {r.stderr[:200]}")
-    both.stop()
-    bc.stop()
+    both.stop(signal.SIGINT)
+    bc.stop(signal.SIGINT)
     tx.close()
 
 
 def test_set():
     """set: confirmed, timed out for a device that ignores sets, refused and usage errors with nothing sent,
     not heard, dry run; the capture holds the sets."""
-    sim = Sim(*SIM, "--devices", "4", "--ignore-sets", "2", "--interval-ms", "500", "--quiet", "--duration-ms", "60000")
+    sim = Sim(SIM, "--devices", "4", "--ignore-sets", "2", "--interval-ms", "500", "--quiet", "--duration-ms", "60000")
     pcap = os.path.join(TMP, "set.pcap")
     rc, out, err = cli("set", ident(1), "--ip", "192.168.1.150", "--name", "新名字", "--dns2", "0.0.0.0",
                        "--mac5", "ab", "--pcap", pcap)
@@ -180,13 +181,13 @@ def test_set():
     check(rc == 3 and "not heard" in out, f"unknown device: exit 3, not heard: {rc} {out}")
     rc, out, err = cli("set", "xyz", "--ip", "192.168.1.201")
     check(rc == 1, f"bad identity: exit 1, got {rc}")
-    sim.stop()
+    sim.stop(signal.SIGINT)
 
 
 def test_apply():
     """apply: a plan with one bad row sends nothing; 100 devices all confirmed; plan file problems with line numbers."""
     n = 100
-    sim = Sim(*SIM, "--devices", str(n), "--interval-ms", "1000", "--quiet", "--duration-ms", "60000")
+    sim = Sim(SIM, "--devices", str(n), "--interval-ms", "1000", "--quiet", "--duration-ms", "60000")
     header = "identity,ip,mask,gateway,name,auto\n"
     rows = ["%s,192.168.5.%d,255.255.255.0,192.168.5.1,站点%d," % (ident(i), i + 10, i) for i in range(n)]
     bad = rows[:]
@@ -235,7 +236,8 @@ def test_apply():
         progress += chunk
     os.close(master)
     rc, out = p.returncode, p.stdout
-    check(b"confirmed 100/100, " in progress, f"progress line on a terminal: {progress[-200:]}")
+    shown = re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", progress)  # a console emulation's cursor codes
+    check(b"confirmed 100/100, " in shown, f"progress line on a terminal: {progress[-200:]}")
     table = [l.split() for l in out.splitlines()[1:]]
     check(rc == 0 and len(table) == n and all(r[1] == "confirmed" for r in table),
           f"100 devices confirmed: {rc} {err[-300:]} {[r for r in table if r[1] != 'confirmed'][:5]}")
@@ -259,13 +261,13 @@ def test_apply():
     check(rc == 2 and table == {ident(0): "refused", ident(1): "confirmed"}, f"--keep-going writes the rest: {rc} {table}")
     settle(sim)
     check(len(sets_received(sim, ident(0))) == before, "nothing sent to the refused device")
-    sim.stop()
+    sim.stop(signal.SIGINT)
 
 
 def test_apply_interrupted():
     """Ctrl+C during apply stops at once, prints what was confirmed, exits 130."""
     n = 20
-    sim = Sim(*SIM, "--devices", str(n), "--ignore-sets", "10-19", "--interval-ms", "1000", "--quiet",
+    sim = Sim(SIM, "--devices", str(n), "--ignore-sets", "10-19", "--interval-ms", "1000", "--quiet",
               "--duration-ms", "60000")
     rows = ["%s,192.168.1.%d" % (ident(i), i + 150) for i in range(n)]
     proc = subprocess.Popen([*CLI, "apply", plan_file("ctrlc.csv", "identity,ip\n" + "\n".join(rows) + "\n")],
@@ -292,7 +294,7 @@ def test_apply_interrupted():
     time.sleep(1.5)
     settle(sim)
     check(len([l for l in sim.all_lines if l.startswith("set-received")]) == before, "nothing sent after the exit")
-    sim.stop()
+    sim.stop(signal.SIGINT)
 
 
 def test_watch():
