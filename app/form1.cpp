@@ -370,9 +370,9 @@ void TForm1::edtDeviceNameChange(QObject*) {
 }
 
 void TForm1::edtDeviceNameExit(QObject*) {
-  if (!edtDeviceName->text().isEmpty()) return;
+  if (engine::DeviceNameAllowed(S(edtDeviceName->text()))) return;
   edtDeviceName->setFocus();
-  throw ERangeError("设备名称不能为空。");
+  throw ERangeError(engine::kEmptyDeviceName);
 }
 
 void TForm1::edtPAddrExit(QObject* Sender) {
@@ -420,7 +420,7 @@ void TForm1::BuildPendingConfig() {
     engine::FillAddressGroup(FPendingConfig, panel);
     if (!engine::DeviceAddressAllowed(FPendingConfig.PAddr)) {
       edtPAddr->setFocus();
-      throw EValidation("不允许设置此IP地址");
+      throw EValidation(engine::kAddressNotAllowed);
     }
   }
   engine::FillCommonFields(FPendingConfig, panel);

@@ -6,6 +6,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "device/netconfig.h"
@@ -75,6 +76,11 @@ void FillCommonFields(device::NetConfig& config, const PanelValues& panel);
 void FillAddressGroup(device::NetConfig& config, const PanelValues& panel);
 // The device address a write may set: first byte 1-126 or 128-223.
 bool DeviceAddressAllowed(std::uint32_t pAddrNetworkOrder);
+// What a write says when the device address is not allowed.
+inline constexpr const char* kAddressNotAllowed = "不允许设置此IP地址";
+// A device name may not be empty (a blank is a name).
+constexpr bool DeviceNameAllowed(std::string_view text) { return !text.empty(); }
+inline constexpr const char* kEmptyDeviceName = "设备名称不能为空。";
 // The record the panel shows, for the change check: zeroed, the common
 // fields, then the addresses unless automatic addressing is checked.
 device::NetConfig PanelConfig(const PanelValues& panel);

@@ -1,0 +1,90 @@
+#!/usr/bin/env python3
+"""Benchmarks of orven-cli against orven-devsim (only inside tools/isolated-net):
+  apply to 1,000 simulated devices announcing once a second: all confirmed within 3 s of the start;
+  list of 10,000 devices announcing once a second each: every device listed after 2 s.
+Each is run three times with a fresh simulator; every process is bounded in time.
+usage: bench/cli.py BUILD/cli/orven-cli BUILD/tools/devsim/orven-devsim"""
+import csv
+import io
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+ROUNDS = 3
+BASE = 0x0012AB34CD5600
+
+
+def simulator(exe, devices):
+    sim = subprocess.Popen([exe, "--devices", str(devices), "--interval-ms", "1000", "--quiet",
+                            "--duration-ms", "30000"], stdout=subprocess.DEVNULL)
+    time.sleep(1.2)  # every device has announced once
+    return sim
+
+
+def stop(sim):
+    sim.terminate()
+    try:
+        sim.wait(10)
+    except subprocess.TimeoutExpired:
+        sim.kill()
+
+
+def apply_round(cli, sim_exe, plan):
+    sim = simulator(sim_exe, 1000)
+    try:
+        start = time.monotonic()
+        p = subprocess.run([cli, "apply", plan, "--timeout", "20"], capture_output=True, text=True, timeout=60)
+        wall = time.monotonic() - start
+    finally:
+        stop(sim)
+    rows = [l.split() for l in p.stdout.splitlines()[1:] if l.strip()]
+    confirmed = [float(r[2]) for r in rows if r[1] == "confirmed"]
+    last = max(confirmed) if len(confirmed) == 1000 else float("inf")
+    print(f"   apply: exit {p.returncode}, {len(confirmed)}/1000 confirmed, last at {last:.2f} s, "
+          f"process ran {wall:.2f} s", flush=True)
+    return last, len(confirmed)
+
+
+def list_round(cli, sim_exe):
+    sim = simulator(sim_exe, 10000)
+    try:
+        p = subprocess.run([cli, "list", "--seconds", "2", "--format", "csv"], capture_output=True, text=True,
+                           timeout=60)
+    finally:
+        stop(sim)
+    rows = list(csv.DictReader(io.StringIO(p.stdout, newline="")))
+    idents = {r["identity"] for r in rows}
+    wanted = {"%014X" % (BASE + i) for i in range(10000)}
+    print(f"   list: exit {p.returncode}, {len(rows)} rows, {len(idents & wanted)} of 10000 devices", flush=True)
+    return len(idents & wanted) if len(rows) == len(idents) else 0
+
+
+def main():
+    if os.environ.get("ORVEN_ISOLATED") != "1":
+        print("refusing to run outside tools/isolated-net (this benchmark broadcasts)", file=sys.stderr)
+        return 2
+    cli, sim_exe = sys.argv[1], sys.argv[2]
+    plan = os.path.join(tempfile.mkdtemp(prefix="orven-bench-"), "plan.csv")
+    with open(plan, "w") as f:
+        f.write("identity,ip,mask,gateway\n")
+        for i in range(1000):
+            f.write("%014X,10.1.%d.%d,255.0.0.0,10.0.0.1\n" % (BASE + i, i // 250, i % 250 + 1))
+    applies = [apply_round(cli, sim_exe, plan) for _ in range(ROUNDS)]
+    lists = [list_round(cli, sim_exe) for _ in range(ROUNDS)]
+    worst = max(a[0] for a in applies)
+    median = statistics.median(a[0] for a in applies)
+    fewest = min(lists)
+    print("RESULT|cli apply 1000: last confirmed (median)|s|%.3f|3|%.3f|<= 3 s|%s"
+          % (median, median / 3, "met" if median <= 3 else "NOT met"))
+    print("RESULT|cli apply 1000: last confirmed (worst)|s|%.3f|3|%.3f|<= 3 s|%s"
+          % (worst, worst / 3, "met" if worst <= 3 else "NOT met"))
+    print("RESULT|cli list 10000 after 2 s (fewest)|devices|%d|10000|%.3f|all 10000|%s"
+          % (fewest, fewest / 10000, "met" if fewest == 10000 else "NOT met"))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,229 @@
+#include "cli/plan.h"
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "cli/session.h"
+#include "device/fields.h"
+
+namespace cli {
+
+namespace {
+
+constexpr std::size_t kMostProblemsShown = 20;
+
+struct Record {
+  int line = 0;
+  std::vector<std::string> cells;
+};
+
+// Where the text stops being UTF-8, or npos.
+std::size_t FirstBadUtf8(const std::string& s) {
+  for (std::size_t i = 0; i < s.size();) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    std::size_t n = b < 0x80 ? 1 : (b >= 0xC2 && b < 0xE0) ? 2 : (b >= 0xE0 && b < 0xF0) ? 3 : (b >= 0xF0 && b < 0xF5) ? 4 : 0;
+    if (n == 0 || i + n > s.size()) return i;
+    for (std::size_t k = 1; k < n; ++k)
+      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return i;
+    if (n == 3) {
+      const auto c = static_cast<unsigned char>(s[i + 1]);
+      if ((b == 0xE0 && c < 0xA0) || (b == 0xED && c >= 0xA0)) return i;  // overlong, surrogate
+    }
+    if (n == 4) {
+      const auto c = static_cast<unsigned char>(s[i + 1]);
+      if ((b == 0xF0 && c < 0x90) || (b == 0xF4 && c >= 0x90)) return i;
+    }
+    i += n;
+  }
+  return std::string::npos;
+}
+
+int LineAt(const std::string& s, std::size_t offset) {
+  return 1 + static_cast<int>(std::count(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(offset), '\n'));
+}
+
+std::string Trim(const std::string& s) {
+  const std::size_t a = s.find_first_not_of(" \t");
+  if (a == std::string::npos) return {};
+  return s.substr(a, s.find_last_not_of(" \t") - a + 1);
+}
+
+// RFC 4180: cells separated by commas, records by CRLF or LF, a cell in
+// double quotes may hold commas, line breaks and doubled quotes.
+std::vector<Record> SplitCsv(const std::string& s, std::string& problem) {
+  std::vector<Record> records;
+  Record record{1, {}};
+  std::string cell;
+  int line = 1;
+  std::size_t i = 0;
+  bool cellStarted = false;
+  const auto endRecord = [&] {
+    record.cells.push_back(cell);
+    cell.clear();
+    cellStarted = false;
+    // A line with nothing on it is no record.
+    if (!(record.cells.size() == 1 && record.cells[0].empty())) records.push_back(record);
+    record = Record{line, {}};
+  };
+  while (i < s.size()) {
+    const char c = s[i];
+    if (c == '"' && !cellStarted) {
+      const int opened = line;
+      ++i;
+      while (true) {
+        if (i >= s.size()) {
+          problem = "line " + std::to_string(opened) + ": a quoted cell is not closed";
+          return {};
+        }
+        if (s[i] == '"') {
+          if (i + 1 < s.size() && s[i + 1] == '"') {
+            cell += '"';
+            i += 2;
+            continue;
+          }
+          ++i;
+          break;
+        }
+        if (s[i] == '\n') ++line;
+        cell += s[i++];
+      }
+      cellStarted = true;
+      if (i < s.size() && s[i] != ',' && s[i] != '\n' && !(s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n')) {
+        problem = "line " + std::to_string(line) + ": text after the closing quote of a cell";
+        return {};
+      }
+      continue;
+    }
+    if (c == ',') {
+      record.cells.push_back(cell);
+      cell.clear();
+      cellStarted = false;
+      ++i;
+    } else if (c == '\n' || (c == '\r' && i + 1 < s.size() && s[i + 1] == '\n')) {
+      i += c == '\r' ? 2 : 1;
+      ++line;
+      endRecord();
+    } else if (c == '"') {
+      problem = "line " + std::to_string(line) + ": a quote inside a cell that does not begin with one";
+      return {};
+    } else if (c == '\0' || c == '\r') {
+      problem = "line " + std::to_string(line) + ": not CSV text (a " + (c == '\0' ? "zero byte" : "lone carriage return") + ")";
+      return {};
+    } else {
+      cell += c;
+      cellStarted = true;
+      ++i;
+    }
+  }
+  if (cellStarted || !record.cells.empty()) endRecord();
+  return records;
+}
+
+}  // namespace
+
+std::vector<PlanRow> ParsePlan(const std::string& content, const std::string& fileName) {
+  std::string text = content;
+  if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);  // the mark spreadsheets put first
+  const auto fail = [&](const std::string& problem) { return Failure(1, fileName + ": " + problem); };
+  if (const std::size_t bad = FirstBadUtf8(text); bad != std::string::npos)
+    throw fail("line " + std::to_string(LineAt(text, bad)) + ": not UTF-8 text");
+  std::string problem;
+  const std::vector<Record> records = SplitCsv(text, problem);
+  if (!problem.empty()) throw fail(problem);
+  if (records.empty()) throw fail("line 1: the file is empty; it needs a header row and one row per device");
+
+  // The header.
+  const Record& header = records.front();
+  std::vector<std::string> columns;
+  std::vector<std::string> problems;
+  const auto& known = ChangeNames();
+  for (const std::string& raw : header.cells) {
+    const std::string name = Trim(raw);
+    if (name != "identity" && std::find(known.begin(), known.end(), name) == known.end())
+      problems.push_back("line " + std::to_string(header.line) + ": unknown column '" + name +
+                         "' (columns: identity, ip, mask, gateway, dns1, dns2, server, port, mac5, mac6, name, auto)");
+    else if (std::find(columns.begin(), columns.end(), name) != columns.end())
+      problems.push_back("line " + std::to_string(header.line) + ": column '" + name + "' appears twice");
+    columns.push_back(name);
+  }
+  const auto identityColumn = std::find(columns.begin(), columns.end(), "identity");
+  if (identityColumn == columns.end())
+    problems.push_back("line " + std::to_string(header.line) + ": no 'identity' column");
+  if (records.size() == 1)
+    problems.push_back("line " + std::to_string(header.line + 1) + ": no device rows after the header");
+  if (!problems.empty() && (identityColumn == columns.end() || records.size() == 1)) {
+    std::string all;
+    for (const auto& p : problems) all += (all.empty() ? "" : "\n" + fileName + ": ") + p;
+    throw fail(all);
+  }
+
+  std::vector<PlanRow> rows;
+  std::map<std::uint64_t, int> identLines;
+  std::map<std::string, int> ipLines;
+  for (std::size_t r = 1; r < records.size(); ++r) {
+    const Record& record = records[r];
+    const std::string at = "line " + std::to_string(record.line) + ": ";
+    if (record.cells.size() != columns.size()) {
+      problems.push_back(at + std::to_string(record.cells.size()) + " cells, but the header names " +
+                         std::to_string(columns.size()) + " columns");
+      continue;
+    }
+    PlanRow row;
+    row.line = record.line;
+    bool good = true;
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      const std::string& column = columns[c];
+      const std::string value = column == "name" ? record.cells[c] : Trim(record.cells[c]);
+      if (column == "identity") {
+        if (!ParseIdentity(value, row.ident)) {
+          problems.push_back(at + "identity '" + value + "' is not 1 to 16 hexadecimal digits");
+          good = false;
+        }
+        continue;
+      }
+      if (value.empty()) continue;  // keeps the device's value
+      if (std::string p = SetChange(row.changes, column, value); !p.empty()) {
+        problems.push_back(at + p);
+        good = false;
+      }
+    }
+    if (!good) continue;
+    if (std::string p = CheckCombination(row.changes); !p.empty()) {
+      problems.push_back(at + p);
+      continue;
+    }
+    if (const auto [it, added] = identLines.emplace(row.ident, row.line); !added) {
+      problems.push_back(at + "identity " + device::IdentityText(row.ident) + " is already given on line " +
+                         std::to_string(it->second));
+      continue;
+    }
+    if (row.changes.ip) {
+      if (const auto [it, added] = ipLines.emplace(*row.changes.ip, row.line); !added) {
+        problems.push_back(at + "ip " + *row.changes.ip + " is already given on line " + std::to_string(it->second));
+        continue;
+      }
+    }
+    rows.push_back(row);
+  }
+  if (!problems.empty()) {
+    std::string all;
+    for (std::size_t i = 0; i < problems.size() && i < kMostProblemsShown; ++i)
+      all += (i ? "\n" + fileName + ": " : "") + problems[i];
+    if (problems.size() > kMostProblemsShown)
+      all += "\n" + fileName + ": ... and " + std::to_string(problems.size() - kMostProblemsShown) + " more";
+    throw fail(all);
+  }
+  return rows;
+}
+
+std::vector<PlanRow> ReadPlan(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw Failure(1, path + ": cannot be read");
+  std::ostringstream content;
+  content << in.rdbuf();
+  return ParsePlan(content.str(), path);
+}
+
+}  // namespace cli

@@ -1,0 +1,20 @@
+#include <unistd.h>
+
+#include <csignal>
+
+#include "cli/platform.h"
+
+namespace cli {
+
+namespace {
+volatile std::sig_atomic_t g_interrupted = 0;
+extern "C" void OnInterrupt(int) { g_interrupted = 1; }
+}  // namespace
+
+std::vector<std::string> Utf8Arguments(int argc, char** argv) { return {argv, argv + argc}; }
+void PrepareConsole() {}
+bool ErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+void CatchInterrupt() { std::signal(SIGINT, OnInterrupt); }
+bool Interrupted() { return g_interrupted != 0; }
+
+}  // namespace cli

@@ -1,0 +1,84 @@
+// The command line's endpoints on the socket seam: the listener on port
+// 60080 (IPv4, and IPv6 where offered), the receiver on the group
+// 230.1.1.100:60081, and the sender of configuration-set packets, opened at
+// the first send. All run on the calling thread: Poll() waits for datagrams
+// and hands each one to the caller.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "cli/pcap.h"
+#include "net/socket.h"
+
+namespace cli {
+
+// A failure that ends the command with its exit code (1 usage, 4 network).
+class Failure : public std::runtime_error {
+ public:
+  Failure(int exitCode, const std::string& message) : std::runtime_error(message), exitCode_(exitCode) {}
+  int ExitCode() const { return exitCode_; }
+
+ private:
+  int exitCode_;
+};
+
+struct SessionOptions {
+  std::string interfaceName;  // adapter name or one of its addresses; empty: the system's choice
+  std::string pcapPath;       // empty: no capture
+};
+
+enum class Via { Broadcast, Multicast };
+
+struct Datagram {
+  std::vector<std::uint8_t>& bytes;  // a private copy the handler may change
+  const std::string& sourceAddress;
+  std::uint16_t sourcePort;
+  Via via;
+};
+
+class Session {
+ public:
+  // Opens the receivers; throws Failure (exit 4 with the socket error's
+  // text, exit 1 for an unknown interface or an unwritable capture file).
+  explicit Session(const SessionOptions& options);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // Waits up to timeoutMs for datagrams and hands every waiting one to
+  // 'handler', one at a time.
+  void Poll(int timeoutMs, const std::function<void(const Datagram&)>& handler);
+
+  // Sends one datagram to 255.255.255.255 at 'port'. Returns an empty text,
+  // or the socket error's text.
+  std::string Broadcast(const std::vector<std::uint8_t>& data, std::uint16_t port);
+
+ private:
+  struct Receiver {
+    net::sock::Handle handle = net::sock::kNone;
+    Via via;
+    net::sock::Address local;  // for the capture: where the datagrams went
+  };
+  void OpenReceiver(net::sock::Family family, std::uint16_t port, Via via, bool optional);
+  void OpenSender();
+  bool BindSocket(net::sock::Handle handle, net::sock::Family family, std::uint16_t port);
+
+  SessionOptions options_;
+  bool haveInterface_ = false;
+  std::string interfaceDevice_;
+  std::uint32_t interfaceAddress_ = 0;  // network order; 0: the system's choice
+  std::vector<Receiver> receivers_;
+  net::sock::Handle sender_ = net::sock::kNone;
+  net::sock::Address senderLocal_;
+  std::unique_ptr<PcapWriter> pcap_;
+  std::vector<std::uint8_t> buffer_;
+  std::vector<std::uint8_t> work_;
+  std::string sourceText_;
+};
+
+}  // namespace cli
