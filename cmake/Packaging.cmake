@@ -14,7 +14,7 @@ set(ORVEN_PACKAGE_CONTACT "orven-setup maintainers <maintainers@users.noreply.c-
     CACHE STRING "Maintainer of the Debian package (name <address>)")
 
 # The library's folder, seen from bin/.
-foreach(program orven-setup orven-devsim)
+foreach(program orven-setup orven-devsim orven-cli)
   if(TARGET ${program})
     set_target_properties(${program} PROPERTIES INSTALL_RPATH "$ORIGIN/../${ORVEN_PRIVATE_LIBDIR}")
   endif()

@@ -21,7 +21,7 @@ endif()
 
 # ---- our programs and the device-protocol library ----------------------------
 
-foreach(program orven-setup orven-devsim)
+foreach(program orven-setup orven-devsim orven-cli)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION . COMPONENT programs)
   endif()

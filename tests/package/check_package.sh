@@ -59,6 +59,7 @@ dpkg-deb -x "$deb" "$root" || exit 1
 
 (cd "$root" && find . ! -type d | sort) >"$work/files"
 cat >"$work/files.expected" <<'LIST'
+./usr/bin/orven-cli
 ./usr/bin/orven-devsim
 ./usr/bin/orven-setup
 ./usr/lib/orven-setup/libORVENAPI3.so
@@ -92,7 +93,7 @@ done
 
 # Each program finds the library in the package's own folder, wherever the
 # package is unpacked, and nothing of the build tree.
-for program in orven-setup orven-devsim; do
+for program in orven-setup orven-devsim orven-cli; do
   runpath=$(readelf -d "$root/usr/bin/$program" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')
   [ "$runpath" = '$ORIGIN/../lib/orven-setup' ] || fail "$program: RUNPATH is '$runpath'"
   env -i ldd "$root/usr/bin/$program" >"$work/ldd-$program" 2>&1

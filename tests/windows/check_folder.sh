@@ -15,7 +15,7 @@ folder=$dir/folder
 
 "$objdump" -p "$folder/orven-setup.exe" | grep -q '^Subsystem.*(Windows GUI)' ||
   echo "orven-setup.exe is not a windowed program" >>"$dir/faults"
-for f in orven-setup.exe orven-devsim.exe ORVENAPI3.dll platforms/qwindows.dll; do
+for f in orven-setup.exe orven-devsim.exe orven-cli.exe ORVENAPI3.dll platforms/qwindows.dll; do
   [ -f "$folder/$f" ] || echo "$f is missing" >>"$dir/faults"
 done
 
