@@ -1,0 +1,78 @@
+// Socket addresses and the IPv6 probe: the same sockaddr calls on BSD
+// sockets and on Winsock 2, so written once for both.
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#endif
+
+#include "net/socket.h"
+
+namespace net::sock {
+
+namespace {
+
+const sockaddr* Raw(const Address& address) { return reinterpret_cast<const sockaddr*>(address.bytes); }
+
+}  // namespace
+
+Address AnyAddress(Family family, std::uint16_t port) {
+  Address address;
+  if (family == Family::IPv6) {
+    auto& a = *reinterpret_cast<sockaddr_in6*>(address.bytes);
+    a.sin6_family = AF_INET6;
+    a.sin6_port = htons(port);
+    a.sin6_addr = in6addr_any;
+    address.length = sizeof a;
+  } else {
+    auto& a = *reinterpret_cast<sockaddr_in*>(address.bytes);
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.length = sizeof a;
+  }
+  return address;
+}
+
+Address IPv4Address(std::uint32_t address, std::uint16_t port) {
+  Address out = AnyAddress(Family::IPv4, port);
+  reinterpret_cast<sockaddr_in*>(out.bytes)->sin_addr.s_addr = address;
+  return out;
+}
+
+bool ParseAddress(Family family, const std::string& text, std::uint16_t port, Address& out) {
+  out = AnyAddress(family, port);
+  if (family == Family::IPv6)
+    return ::inet_pton(AF_INET6, text.c_str(), &reinterpret_cast<sockaddr_in6*>(out.bytes)->sin6_addr) == 1;
+  return ::inet_pton(AF_INET, text.c_str(), &reinterpret_cast<sockaddr_in*>(out.bytes)->sin_addr) == 1;
+}
+
+void AddressText(const Address& address, std::string& out) {
+  char text[INET6_ADDRSTRLEN] = {};
+  if (Raw(address)->sa_family == AF_INET6) {
+    ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address.bytes)->sin6_addr, text, sizeof text);
+  } else {
+    ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address.bytes)->sin_addr, text, sizeof text);
+  }
+  out.assign(text);
+}
+
+std::uint16_t AddressPort(const Address& address) {
+  if (Raw(address)->sa_family == AF_INET6)
+    return ntohs(reinterpret_cast<const sockaddr_in6*>(address.bytes)->sin6_port);
+  return ntohs(reinterpret_cast<const sockaddr_in*>(address.bytes)->sin_port);
+}
+
+std::uint32_t InetAddr(const std::string& text) { return ::inet_addr(text.c_str()); }
+
+bool OffersIPv6() {
+  const Handle probe = Open(Family::IPv6);
+  if (probe == kNone) return false;
+  Close(probe);
+  return true;
+}
+
+}  // namespace net::sock
