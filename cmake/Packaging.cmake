@@ -51,7 +51,7 @@ add_custom_command(OUTPUT ${generated}/orven-setup.png
   DEPENDS ${ORVEN_PACKAGING_DIR}/orven-setup.svg
   VERBATIM)
 set(generated_files ${generated}/orven-setup.png)
-foreach(name changelog orven-setup.1 orven-devsim.1)
+foreach(name changelog orven-setup.1 orven-cli.1 orven-devsim.1)
   add_custom_command(OUTPUT ${generated}/${name}.gz
     COMMAND sh -c "gzip -9nc \"$1\" > \"$2\"" gzip ${ORVEN_PACKAGING_DIR}/${name} ${generated}/${name}.gz
     DEPENDS ${ORVEN_PACKAGING_DIR}/${name}
@@ -65,7 +65,7 @@ install(FILES ${ORVEN_PACKAGING_DIR}/${ORVEN_APP_ID}.metainfo.xml DESTINATION sh
 install(FILES ${ORVEN_PACKAGING_DIR}/orven-setup.svg DESTINATION share/icons/hicolor/scalable/apps)
 install(FILES ${generated}/orven-setup.png DESTINATION share/icons/hicolor/48x48/apps)
 install(FILES ${ORVEN_PACKAGING_DIR}/copyright ${generated}/changelog.gz DESTINATION share/doc/orven-setup)
-install(FILES ${generated}/orven-setup.1.gz DESTINATION share/man/man1)
+install(FILES ${generated}/orven-setup.1.gz ${generated}/orven-cli.1.gz DESTINATION share/man/man1)
 if(NOT ORVENAPI3_LIBRARY)
   install(FILES ${generated}/orven-devsim.1.gz DESTINATION share/man/man1)
 endif()

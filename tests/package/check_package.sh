@@ -68,6 +68,7 @@ cat >"$work/files.expected" <<'LIST'
 ./usr/share/doc/orven-setup/copyright
 ./usr/share/icons/hicolor/48x48/apps/orven-setup.png
 ./usr/share/icons/hicolor/scalable/apps/orven-setup.svg
+./usr/share/man/man1/orven-cli.1.gz
 ./usr/share/man/man1/orven-devsim.1.gz
 ./usr/share/man/man1/orven-setup.1.gz
 ./usr/share/metainfo/com.orven.OrvenSetup.metainfo.xml
