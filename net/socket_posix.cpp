@@ -98,13 +98,6 @@ Level OptionName(Option option) {
   return {SOL_SOCKET, -1};
 }
 
-bool Membership(Handle handle, int name, std::uint32_t group, std::uint32_t interfaceAddress) {
-  ip_mreq request{};
-  request.imr_multiaddr.s_addr = group;
-  request.imr_interface.s_addr = interfaceAddress;
-  return ::setsockopt(Fd(handle), IPPROTO_IP, name, &request, sizeof request) == 0;
-}
-
 }  // namespace
 
 Handle Open(Family family) {
@@ -157,14 +150,6 @@ void EnlargeReceiveBuffer(Handle handle, int bytes) noexcept {
   if (::getsockopt(Fd(handle), SOL_SOCKET, SO_RCVBUF, &granted, &length) == 0 && granted < bytes)
     ::setsockopt(Fd(handle), SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes);
 #endif
-}
-
-bool JoinGroup(Handle handle, std::uint32_t group, std::uint32_t interfaceAddress) {
-  return Membership(handle, IP_ADD_MEMBERSHIP, group, interfaceAddress);
-}
-
-bool LeaveGroup(Handle handle, std::uint32_t group, std::uint32_t interfaceAddress) {
-  return Membership(handle, IP_DROP_MEMBERSHIP, group, interfaceAddress);
 }
 
 int WaitReadable(const Handle* handles, bool* readable, std::size_t count, int timeoutMs) {

@@ -60,13 +60,6 @@ Level OptionName(Option option) {
   return {SOL_SOCKET, -1};
 }
 
-bool Membership(Handle handle, int name, std::uint32_t group, std::uint32_t interfaceAddress) {
-  ip_mreq request{};
-  request.imr_multiaddr.s_addr = group;
-  request.imr_interface.s_addr = interfaceAddress;
-  return ::setsockopt(Sock(handle), IPPROTO_IP, name, reinterpret_cast<const char*>(&request), sizeof request) == 0;
-}
-
 // Waits up to timeoutMs for room to send.
 void WaitWritable(Handle handle, int timeoutMs) {
   WSAPOLLFD waitFor{Sock(handle), POLLWRNORM, 0};
@@ -124,14 +117,6 @@ bool GetOption(Handle handle, Option option, int& value) {
 }
 
 void EnlargeReceiveBuffer(Handle handle, int bytes) noexcept { SetOption(handle, Option::ReceiveBuffer, bytes); }
-
-bool JoinGroup(Handle handle, std::uint32_t group, std::uint32_t interfaceAddress) {
-  return Membership(handle, IP_ADD_MEMBERSHIP, group, interfaceAddress);
-}
-
-bool LeaveGroup(Handle handle, std::uint32_t group, std::uint32_t interfaceAddress) {
-  return Membership(handle, IP_DROP_MEMBERSHIP, group, interfaceAddress);
-}
 
 int WaitReadable(const Handle* handles, bool* readable, std::size_t count, int timeoutMs) {
   WSAPOLLFD one{};

@@ -1,5 +1,5 @@
-// Socket addresses and the IPv6 probe: the same sockaddr calls on BSD
-// sockets and on Winsock 2, so written once for both.
+// What is the same on BSD sockets and on Winsock 2, written once for both:
+// socket addresses, the IPv6 probe and IPv4 group membership.
 #ifdef _WIN32
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -16,6 +16,17 @@ namespace net::sock {
 namespace {
 
 const sockaddr* Raw(const Address& address) { return reinterpret_cast<const sockaddr*>(address.bytes); }
+
+// The platform's own socket type: a descriptor, or a SOCKET on Windows.
+using Native = decltype(::socket(0, 0, 0));
+
+bool Membership(Handle handle, int name, std::uint32_t group, std::uint32_t interfaceAddress) {
+  ip_mreq request{};
+  request.imr_multiaddr.s_addr = group;
+  request.imr_interface.s_addr = interfaceAddress;
+  return ::setsockopt(static_cast<Native>(handle), IPPROTO_IP, name, reinterpret_cast<const char*>(&request),
+                      sizeof request) == 0;
+}
 
 }  // namespace
 
@@ -73,6 +84,14 @@ bool OffersIPv6() {
   if (probe == kNone) return false;
   Close(probe);
   return true;
+}
+
+bool JoinGroup(Handle handle, std::uint32_t group, std::uint32_t interfaceAddress) {
+  return Membership(handle, IP_ADD_MEMBERSHIP, group, interfaceAddress);
+}
+
+bool LeaveGroup(Handle handle, std::uint32_t group, std::uint32_t interfaceAddress) {
+  return Membership(handle, IP_DROP_MEMBERSHIP, group, interfaceAddress);
 }
 
 }  // namespace net::sock
