@@ -16,7 +16,8 @@ WINDOWS_BUILD      ?= build-windows
 WINDOWS_CMAKE_ARGS ?=
 WINDOWS_PACKAGES   := cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 locales \
                       libcli11-dev nlohmann-json3-dev \
-                      googletest python3 iproute2 util-linux qt6-base-dev xz-utils
+                      googletest python3 iproute2 util-linux qt6-base-dev xz-utils \
+                      nsis librsvg2-bin icoutils xvfb xauth x11-utils scrot
 # Its Qt 6 for Windows (tools/windows-qt): unpacked from this archive when it
 # is there, otherwise built once from Debian's qt6-base source; both kept in
 # the cache folder.

@@ -19,6 +19,81 @@ if(TARGET orven-setup)
   set_target_properties(orven-setup PROPERTIES WIN32_EXECUTABLE ON)
 endif()
 
+# ---- resources: version information, icon, manifest ---------------------------
+
+# Each program carries a version resource (what Explorer's Properties show)
+# and a manifest (the Windows versions it was made for, per-monitor DPI
+# awareness as Qt 6 sets it, no elevation); orven-setup.exe also carries the
+# icon, rendered from the project's SVG, which Qt takes for its windows and
+# Explorer and the task bar show.
+set(ORVEN_WINDOWS_PACKAGING ${PROJECT_SOURCE_DIR}/packaging/windows)
+set(ORVEN_PRODUCT_NAME "ORVEN网络设备现场设置程序")
+set(ORVEN_VENDOR ORVEN)
+file(STRINGS ${PROJECT_SOURCE_DIR}/packaging/copyright copyright REGEX "^Copyright: " LIMIT_COUNT 1)
+string(REGEX REPLACE "^Copyright: " "" copyright "${copyright}")
+set(ORVEN_COPYRIGHT "Copyright © ${copyright}. All rights reserved.")
+set(windows_generated ${PROJECT_BINARY_DIR}/packaging/windows)
+file(MAKE_DIRECTORY ${windows_generated})
+
+set(ORVEN_ICO ${windows_generated}/orven-setup.ico)
+find_program(ORVEN_RSVG_CONVERT rsvg-convert)
+find_program(ORVEN_ICOTOOL icotool)
+if(NOT ORVEN_RSVG_CONVERT OR NOT ORVEN_ICOTOOL)
+  message(FATAL_ERROR "rsvg-convert (Debian package librsvg2-bin) and icotool (icoutils) render the "
+                      "program's icon; 'make deps-windows' installs them")
+endif()
+set(icon_pngs)
+set(icon_commands)
+foreach(size 16 24 32 48 256)
+  set(png ${windows_generated}/orven-setup-${size}.png)
+  list(APPEND icon_commands COMMAND ${ORVEN_RSVG_CONVERT} -w ${size} -h ${size} -o ${png}
+                                    ${PROJECT_SOURCE_DIR}/packaging/orven-setup.svg)
+  if(size EQUAL 256)
+    list(APPEND icon_pngs --raw=${png})  # kept as PNG inside the ICO, as Windows expects at 256
+  else()
+    list(APPEND icon_pngs ${png})
+  endif()
+endforeach()
+add_custom_command(OUTPUT ${ORVEN_ICO}
+  ${icon_commands}
+  COMMAND ${ORVEN_ICOTOOL} -c -o ${ORVEN_ICO} ${icon_pngs}
+  DEPENDS ${PROJECT_SOURCE_DIR}/packaging/orven-setup.svg
+  VERBATIM)
+add_custom_target(orven_icon DEPENDS ${ORVEN_ICO})
+
+string(REPLACE "." "," ORVEN_RC_VERSION_COMMAS ${PROJECT_VERSION})
+set(ORVEN_RC_COMPANY ${ORVEN_VENDOR})
+set(ORVEN_RC_COPYRIGHT ${ORVEN_COPYRIGHT})
+set(ORVEN_RC_PRODUCT ${ORVEN_PRODUCT_NAME})
+set(description_orven-setup "${ORVEN_PRODUCT_NAME}")
+set(description_orven-cli "ORVEN网络设备命令行工具")
+set(description_orven-devsim "ORVEN网络设备模拟器（培训用）")
+foreach(program orven-setup orven-cli orven-devsim)
+  if(NOT TARGET ${program})
+    continue()
+  endif()
+  set(ORVEN_RC_PROGRAM ${program})
+  set(ORVEN_RC_DESCRIPTION ${description_${program}})
+  set(manifest ${windows_generated}/${program}.manifest)
+  set(rc ${windows_generated}/${program}.rc)
+  configure_file(${ORVEN_WINDOWS_PACKAGING}/orven.manifest ${manifest} @ONLY)
+  set(ORVEN_RC_ICON)
+  if(program STREQUAL "orven-setup")
+    # IDI_ICON1: the name under which Qt looks for the icon of its windows.
+    set(ORVEN_RC_ICON "IDI_ICON1 ICON \"${ORVEN_ICO}\"")
+    add_dependencies(${program} orven_icon)
+    set_source_files_properties(${rc} TARGET_DIRECTORY ${program} PROPERTIES OBJECT_DEPENDS ${ORVEN_ICO})
+  endif()
+  if(MSVC)
+    set(ORVEN_RC_MANIFEST)  # the linker embeds a manifest named among the sources
+    target_sources(${program} PRIVATE ${manifest})
+  else()
+    set(ORVEN_RC_MANIFEST "1 24 \"${manifest}\"")  # CREATEPROCESS_MANIFEST_RESOURCE_ID, RT_MANIFEST
+  endif()
+  configure_file(${ORVEN_WINDOWS_PACKAGING}/orven.rc.in ${rc} @ONLY)
+  target_sources(${program} PRIVATE ${rc})
+endforeach()
+
 # ---- our programs and the device-protocol library ----------------------------
 
 foreach(program orven-setup orven-devsim orven-cli)
@@ -34,6 +109,14 @@ elseif(NOT ORVENAPI3_LIBRARY)
   install(TARGETS ORVENAPI3 RUNTIME DESTINATION . COMPONENT programs
           ARCHIVE DESTINATION lib COMPONENT development EXCLUDE_FROM_ALL)
 endif()
+
+# The folder's README (UTF-8 with a byte order mark, so that Notepad reads it):
+# starting the tool, and allowing it through the firewall by hand.
+set(ORVEN_FIREWALL_RULE_SETUP "${ORVEN_PRODUCT_NAME} (orven-setup.exe)")
+set(ORVEN_FIREWALL_RULE_CLI "${ORVEN_PRODUCT_NAME} (orven-cli.exe)")
+set(ORVEN_FIREWALL_PORTS 60080,60081)
+configure_file(${ORVEN_WINDOWS_PACKAGING}/README.txt ${windows_generated}/README.txt @ONLY)
+install(FILES ${windows_generated}/README.txt DESTINATION . COMPONENT programs)
 
 # ---- what Qt needs beside a program -------------------------------------------
 
@@ -141,28 +224,54 @@ if(ORVEN_BUILD_TESTS AND TARGET orven-setup AND CMAKE_CROSSCOMPILING AND CMAKE_H
                      ${ORVEN_PE_OBJDUMP} ${ORVEN_WINE_WINDOWS_DLLS})
     set_tests_properties(windows_folder PROPERTIES LABELS unit)
   endif()
+  # The installer, installed, used and uninstalled under Wine in a fresh
+  # prefix, inside the private network namespace (its programs open their
+  # sockets); one at a time with the other tests that do.
+  find_package(Python3 COMPONENTS Interpreter)
+  find_program(ORVEN_MAKENSIS makensis)
+  if(ORVEN_MAKENSIS AND Python3_Interpreter_FOUND)
+    add_test(NAME installer
+             COMMAND ${PROJECT_SOURCE_DIR}/tools/wine-session ${Python3_EXECUTABLE}
+                     ${PROJECT_SOURCE_DIR}/tests/windows/installer_test.py
+                     ${CMAKE_CPACK_COMMAND} ${PROJECT_BINARY_DIR} ${PROJECT_SOURCE_DIR} ${PROJECT_VERSION})
+    set_tests_properties(installer PROPERTIES LABELS "installer;netns" RUN_SERIAL TRUE TIMEOUT 1200)
+  endif()
 endif()
 
 # ---- packages -------------------------------------------------------------------
 
+# The folder as a ZIP, and as an installer (NSIS, from the template in
+# packaging/windows/) where makensis is found: one package of everything
+# installed, so the installer's uninstaller knows each file it put down.
 set(CPACK_PACKAGE_NAME orven-setup)
-set(CPACK_PACKAGE_VENDOR ORVEN)
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "ORVEN网络设备现场设置程序")
+set(CPACK_PACKAGE_VENDOR ${ORVEN_VENDOR})
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})  # all four parts
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${ORVEN_PRODUCT_NAME}")
 set(CPACK_PACKAGE_FILE_NAME orven-setup-${PROJECT_VERSION}-windows-x64)
 set(CPACK_PACKAGE_INSTALL_DIRECTORY orven-setup)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
-set(CPACK_COMPONENTS_ALL programs)
+set(CPACK_MONOLITHIC_INSTALL ON)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR ZIP)
 find_program(ORVEN_MAKENSIS makensis)
 if(ORVEN_MAKENSIS)
   list(APPEND CPACK_GENERATOR NSIS)
-  set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
-  set(CPACK_NSIS_DISPLAY_NAME "ORVEN网络设备现场设置程序")
-  set(CPACK_NSIS_PACKAGE_NAME "ORVEN网络设备现场设置程序")
-  set(CPACK_NSIS_MENU_LINKS orven-setup.exe "ORVEN网络设备现场设置程序")
-  set(CPACK_NSIS_MUI_FINISHPAGE_RUN orven-setup.exe)
-  set(CPACK_NSIS_INSTALLED_ICON_NAME orven-setup.exe)
-  set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+  set(CPACK_MODULE_PATH ${ORVEN_WINDOWS_PACKAGING})  # its NSIS.template.in
+  set(CPACK_NSIS_DISPLAY_NAME "${ORVEN_PRODUCT_NAME}")
+  set(CPACK_NSIS_PACKAGE_NAME "${ORVEN_PRODUCT_NAME}")
+  # Apps & Features' key: one for every version, so a newer one replaces it.
+  set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY orven-setup)
+  set(CPACK_ORVEN_ICON ${ORVEN_ICO})
+  set(CPACK_ORVEN_COPYRIGHT "${ORVEN_COPYRIGHT}")
+  set(CPACK_ORVEN_FIREWALL_RULE_SETUP "${ORVEN_FIREWALL_RULE_SETUP}")
+  set(CPACK_ORVEN_FIREWALL_RULE_CLI "${ORVEN_FIREWALL_RULE_CLI}")
+  set(CPACK_ORVEN_FIREWALL_PORTS ${ORVEN_FIREWALL_PORTS})
+  # The Start menu entry for orven-cli's network check; switched on once
+  # orven-cli has that subcommand.
+  set(ORVEN_DOCTOR_SHORTCUT OFF)
+  set(CPACK_ORVEN_NSIS_DEFINES)
+  if(ORVEN_DOCTOR_SHORTCUT)
+    set(CPACK_ORVEN_NSIS_DEFINES "!define DOCTOR_SHORTCUT \"ORVEN网络检查\"")
+  endif()
 endif()
 include(CPack)
