@@ -127,11 +127,12 @@ test-windows: build-windows
 	WINEPREFIX=$(CURDIR)/$(WINDOWS_BUILD)/wine tools/wine-session \
 	  sh -c 'cd $(WINDOWS_BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600 $(CTEST_ARGS)'
 
-# The program folder packed by CPack: a ZIP, and an NSIS installer when
-# makensis is installed.
+# The program folder packed by CPack: the portable ZIP and the installer
+# (NSIS, whose makensis deps-windows installs).
 package-windows: build-windows
 	cd $(WINDOWS_BUILD) && cpack
 	@python3 -m zipfile -l $(WINDOWS_BUILD)/packages/orven-setup-*-windows-x64.zip
+	@ls -l $(WINDOWS_BUILD)/packages/orven-setup-*-windows-x64.exe
 
 # The installed folder's orven-setup.exe beside orven-devsim.exe under Wine,
 # inside the private network namespace, on a virtual display.

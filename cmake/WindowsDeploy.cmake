@@ -35,31 +35,33 @@ set(ORVEN_COPYRIGHT "Copyright © ${copyright}. All rights reserved.")
 set(windows_generated ${PROJECT_BINARY_DIR}/packaging/windows)
 file(MAKE_DIRECTORY ${windows_generated})
 
-set(ORVEN_ICO ${windows_generated}/orven-setup.ico)
 find_program(ORVEN_RSVG_CONVERT rsvg-convert)
 find_program(ORVEN_ICOTOOL icotool)
-if(NOT ORVEN_RSVG_CONVERT OR NOT ORVEN_ICOTOOL)
-  message(FATAL_ERROR "rsvg-convert (Debian package librsvg2-bin) and icotool (icoutils) render the "
-                      "program's icon; 'make deps-windows' installs them")
+if(ORVEN_RSVG_CONVERT AND ORVEN_ICOTOOL)
+  set(ORVEN_ICO ${windows_generated}/orven-setup.ico)
+  set(icon_pngs)
+  set(icon_commands)
+  foreach(size 16 24 32 48 256)
+    set(png ${windows_generated}/orven-setup-${size}.png)
+    list(APPEND icon_commands COMMAND ${ORVEN_RSVG_CONVERT} -w ${size} -h ${size} -o ${png}
+                                      ${PROJECT_SOURCE_DIR}/packaging/orven-setup.svg)
+    if(size EQUAL 256)
+      list(APPEND icon_pngs --raw=${png})  # kept as PNG inside the ICO, as Windows expects at 256
+    else()
+      list(APPEND icon_pngs ${png})
+    endif()
+  endforeach()
+  add_custom_command(OUTPUT ${ORVEN_ICO}
+    ${icon_commands}
+    COMMAND ${ORVEN_ICOTOOL} -c -o ${ORVEN_ICO} ${icon_pngs}
+    DEPENDS ${PROJECT_SOURCE_DIR}/packaging/orven-setup.svg
+    VERBATIM)
+  add_custom_target(orven_icon DEPENDS ${ORVEN_ICO})
+else()
+  set(ORVEN_ICO)
+  message(WARNING "orven-setup.exe is built without its icon: rsvg-convert (Debian package "
+                  "librsvg2-bin) and icotool (icoutils) render it; 'make deps-windows' installs them")
 endif()
-set(icon_pngs)
-set(icon_commands)
-foreach(size 16 24 32 48 256)
-  set(png ${windows_generated}/orven-setup-${size}.png)
-  list(APPEND icon_commands COMMAND ${ORVEN_RSVG_CONVERT} -w ${size} -h ${size} -o ${png}
-                                    ${PROJECT_SOURCE_DIR}/packaging/orven-setup.svg)
-  if(size EQUAL 256)
-    list(APPEND icon_pngs --raw=${png})  # kept as PNG inside the ICO, as Windows expects at 256
-  else()
-    list(APPEND icon_pngs ${png})
-  endif()
-endforeach()
-add_custom_command(OUTPUT ${ORVEN_ICO}
-  ${icon_commands}
-  COMMAND ${ORVEN_ICOTOOL} -c -o ${ORVEN_ICO} ${icon_pngs}
-  DEPENDS ${PROJECT_SOURCE_DIR}/packaging/orven-setup.svg
-  VERBATIM)
-add_custom_target(orven_icon DEPENDS ${ORVEN_ICO})
 
 string(REPLACE "." "," ORVEN_RC_VERSION_COMMAS ${PROJECT_VERSION})
 set(ORVEN_RC_COMPANY ${ORVEN_VENDOR})
@@ -78,7 +80,7 @@ foreach(program orven-setup orven-cli orven-devsim)
   set(rc ${windows_generated}/${program}.rc)
   configure_file(${ORVEN_WINDOWS_PACKAGING}/orven.manifest ${manifest} @ONLY)
   set(ORVEN_RC_ICON)
-  if(program STREQUAL "orven-setup")
+  if(program STREQUAL "orven-setup" AND ORVEN_ICO)
     # IDI_ICON1: the name under which Qt looks for the icon of its windows.
     set(ORVEN_RC_ICON "IDI_ICON1 ICON \"${ORVEN_ICO}\"")
     add_dependencies(${program} orven_icon)
@@ -115,7 +117,7 @@ endif()
 set(ORVEN_FIREWALL_RULE_SETUP "${ORVEN_PRODUCT_NAME} (orven-setup.exe)")
 set(ORVEN_FIREWALL_RULE_CLI "${ORVEN_PRODUCT_NAME} (orven-cli.exe)")
 set(ORVEN_FIREWALL_PORTS 60080,60081)
-configure_file(${ORVEN_WINDOWS_PACKAGING}/README.txt ${windows_generated}/README.txt @ONLY)
+configure_file(${ORVEN_WINDOWS_PACKAGING}/README.txt ${windows_generated}/README.txt @ONLY NEWLINE_STYLE CRLF)
 install(FILES ${windows_generated}/README.txt DESTINATION . COMPONENT programs)
 
 # ---- what Qt needs beside a program -------------------------------------------
@@ -224,18 +226,6 @@ if(ORVEN_BUILD_TESTS AND TARGET orven-setup AND CMAKE_CROSSCOMPILING AND CMAKE_H
                      ${ORVEN_PE_OBJDUMP} ${ORVEN_WINE_WINDOWS_DLLS})
     set_tests_properties(windows_folder PROPERTIES LABELS unit)
   endif()
-  # The installer, installed, used and uninstalled under Wine in a fresh
-  # prefix, inside the private network namespace (its programs open their
-  # sockets); one at a time with the other tests that do.
-  find_package(Python3 COMPONENTS Interpreter)
-  find_program(ORVEN_MAKENSIS makensis)
-  if(ORVEN_MAKENSIS AND Python3_Interpreter_FOUND)
-    add_test(NAME installer
-             COMMAND ${PROJECT_SOURCE_DIR}/tools/wine-session ${Python3_EXECUTABLE}
-                     ${PROJECT_SOURCE_DIR}/tests/windows/installer_test.py
-                     ${CMAKE_CPACK_COMMAND} ${PROJECT_BINARY_DIR} ${PROJECT_SOURCE_DIR} ${PROJECT_VERSION})
-    set_tests_properties(installer PROPERTIES LABELS "installer;netns" RUN_SERIAL TRUE TIMEOUT 1200)
-  endif()
 endif()
 
 # ---- packages -------------------------------------------------------------------
@@ -259,19 +249,27 @@ if(ORVEN_MAKENSIS)
   set(CPACK_MODULE_PATH ${ORVEN_WINDOWS_PACKAGING})  # its NSIS.template.in
   set(CPACK_NSIS_DISPLAY_NAME "${ORVEN_PRODUCT_NAME}")
   set(CPACK_NSIS_PACKAGE_NAME "${ORVEN_PRODUCT_NAME}")
-  # Apps & Features' key: one for every version, so a newer one replaces it.
+  # Apps & Features' key, the same for every version, so that a newer one replaces it.
   set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY orven-setup)
-  set(CPACK_ORVEN_ICON ${ORVEN_ICO})
   set(CPACK_ORVEN_COPYRIGHT "${ORVEN_COPYRIGHT}")
   set(CPACK_ORVEN_FIREWALL_RULE_SETUP "${ORVEN_FIREWALL_RULE_SETUP}")
   set(CPACK_ORVEN_FIREWALL_RULE_CLI "${ORVEN_FIREWALL_RULE_CLI}")
   set(CPACK_ORVEN_FIREWALL_PORTS ${ORVEN_FIREWALL_PORTS})
-  # The Start menu entry for orven-cli's network check; switched on once
-  # orven-cli has that subcommand.
-  set(ORVEN_DOCTOR_SHORTCUT OFF)
-  set(CPACK_ORVEN_NSIS_DEFINES)
-  if(ORVEN_DOCTOR_SHORTCUT)
-    set(CPACK_ORVEN_NSIS_DEFINES "!define DOCTOR_SHORTCUT \"ORVEN网络检查\"")
-  endif()
+  set(CPACK_ORVEN_ICON "${ORVEN_ICO}")
+  # The Start menu entry for orven-cli's network check, named so once
+  # orven-cli has that subcommand; none while this is empty.
+  set(CPACK_ORVEN_DOCTOR_SHORTCUT "")
 endif()
 include(CPack)
+
+# The installer, installed, used and uninstalled under Wine in a fresh prefix,
+# inside the private network namespace (its programs open their sockets); one
+# at a time with the other tests that do.
+if(ORVEN_BUILD_TESTS AND ORVEN_MAKENSIS AND TARGET orven-setup AND CMAKE_CROSSCOMPILING AND CMAKE_HOST_UNIX)
+  find_package(Python3 COMPONENTS Interpreter REQUIRED)
+  add_test(NAME installer
+           COMMAND ${PROJECT_SOURCE_DIR}/tools/wine-session ${Python3_EXECUTABLE}
+                   ${PROJECT_SOURCE_DIR}/tests/windows/installer_test.py
+                   ${CMAKE_CPACK_COMMAND} ${PROJECT_BINARY_DIR} ${PROJECT_SOURCE_DIR} ${PROJECT_VERSION})
+  set_tests_properties(installer PROPERTIES LABELS "installer;netns" RUN_SERIAL TRUE TIMEOUT 1200)
+endif()

@@ -105,8 +105,17 @@ settle()
 if not os.path.isfile(os.path.join(PREFIX, "system.reg")):
     sys.exit("FAIL: the Wine prefix was not made")
 
-START_MENU = unix(r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs") + f"/{NAME}.lnk"
-DESKTOP = unix(r"C:\users\Public\Desktop") + f"/{NAME}.lnk"
+MENU_DIR = unix(r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs")
+DESKTOP_DIR = unix(r"C:\users\Public\Desktop")
+START_MENU = f"{MENU_DIR}/{NAME}.lnk"
+DESKTOP = f"{DESKTOP_DIR}/{NAME}.lnk"
+
+
+def shortcuts():
+    return {d: set(files_under(d)) if os.path.isdir(d) else set() for d in (MENU_DIR, DESKTOP_DIR)}
+
+
+shortcuts_before = shortcuts()
 DEFAULT_DIR = r"C:\Program Files\orven-setup"
 # (NSIS takes /D= unquoted; Wine would quote an argument with a space.)
 OTHER_DIR = r"C:\ORVEN现场工具"
@@ -161,6 +170,9 @@ if got != expected:
     fail(f"installed files differ: missing {sorted(set(expected) - set(got))}, "
          f"unexpected {sorted(set(got) - set(expected))}")
 
+added = {d: sorted(now - shortcuts_before[d]) for d, now in shortcuts().items()}
+if added != {MENU_DIR: [NAME + ".lnk"], DESKTOP_DIR: [NAME + ".lnk"]}:
+    fail(f"shortcuts made: {added}")
 for lnk in (START_MENU, DESKTOP):
     if not os.path.isfile(lnk):
         fail(f"no shortcut {lnk}")
@@ -293,9 +305,8 @@ if r.returncode != 0:
     fail(f"the silent uninstall ended with {r.returncode}")
 if os.path.exists(folder):
     fail(f"left behind in {OTHER_DIR}: {files_under(folder)}")
-for lnk in (START_MENU, DESKTOP):
-    if os.path.exists(lnk):
-        fail(f"left behind: {lnk}")
+if shortcuts() != shortcuts_before:
+    fail(f"shortcuts left behind: {shortcuts()}")
 if reg_query(UNINST_KEY) is not None:
     fail(f"left behind: {UNINST_KEY}")
 if reg_query(r"HKLM\Software\ORVEN") is not None:
