@@ -8,7 +8,7 @@ import json
 import struct
 import sys
 
-RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
+RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 14, 16, 24
 
 
 class PEFile:
