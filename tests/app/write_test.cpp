@@ -3,6 +3,10 @@
 #include "app_fixture.h"
 
 #include <QElapsedTimer>
+#include <QStyle>
+#include <QStyleFactory>
+
+#include <memory>
 
 #include "set_packet.h"
 
@@ -162,6 +166,40 @@ TEST_F(WriteTest, DialogCountsThirtyTicksThenReportsTheTimeOut) {
   QTest::mouseClick(f2->Button1, Qt::LeftButton);
   EXPECT_FALSE(f2->isVisible());
   EXPECT_TRUE(f1->isEnabled());
+}
+
+TEST_F(WriteTest, EveryTickIsPaintedWhateverTheStyle) {
+  // A bar left to itself repaints only when its value has moved by a chunk
+  // of the style (on the classic Windows style more than a tick's width).
+  SelectAndEdit();
+  QProgressBar* bar = f2->ProgressBar1;
+  std::vector<int> painted;  // the value at each paint of the bar
+  struct PaintSpy : QObject {
+    QProgressBar* bar;
+    std::vector<int>* painted;
+    bool eventFilter(QObject*, QEvent* e) override {
+      if (e->type() == QEvent::Paint) painted->push_back(bar->value());
+      return false;
+    }
+  } spy;
+  spy.bar = bar;
+  spy.painted = &painted;
+  bar->installEventFilter(&spy);
+  for (const char* name : {"Windows", "Fusion"}) {
+    std::unique_ptr<QStyle> style(QStyleFactory::create(QString::fromLatin1(name)));
+    ASSERT_TRUE(style) << name;
+    bar->setStyle(style.get());
+    Press();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(f2));
+    for (int tick = 1; tick <= 3; ++tick) {
+      Tick(1);
+      EXPECT_TRUE(QTest::qWaitFor([&] { return !painted.empty() && painted.back() == tick; }, 2000))
+          << name << " style: tick " << tick << " not painted";
+    }
+    f2->close();
+    bar->setStyle(nullptr);
+  }
+  bar->removeEventFilter(&spy);
 }
 
 TEST_F(WriteTest, TheRealTimerAdvancesOncePerSecond) {
