@@ -303,16 +303,27 @@ void TListBox::SelectionChanged() {
   emit click();
 }
 
+// Only the left button selects a line: the view would select with any
+// button, and a right or middle press that refilled the panel would throw
+// away the user's unsaved edits.
 void TListBox::mousePressEvent(QMouseEvent* e) {
+  if (e->button() != Qt::LeftButton) {
+    e->accept();
+    return;
+  }
   changedSincePress_ = false;
   QListView::mousePressEvent(e);
 }
 
 void TListBox::mouseReleaseEvent(QMouseEvent* e) {
+  if (e->button() != Qt::LeftButton) {
+    e->accept();
+    return;
+  }
   QListView::mouseReleaseEvent(e);
   // A click on the line that is already selected shows it afresh.
   const QModelIndex at = indexAt(e->position().toPoint());
-  if (e->button() == Qt::LeftButton && !changedSincePress_ && at.isValid() && at.row() == ItemIndex())
+  if (!changedSincePress_ && at.isValid() && at.row() == ItemIndex())
     emit click();
   changedSincePress_ = false;
 }

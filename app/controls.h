@@ -145,8 +145,9 @@ class ListSelection : public QItemSelectionModel {
 
 // The device list box. ItemIndex is the selected line (-1: none); setting it
 // runs no handler. OnClick (the click() signal) runs once for every change of
-// the selected line by the user, whatever mouse button, gesture or key made
-// it, and when the user clicks the line that is already selected.
+// the selected line by the user, whatever gesture of the left mouse button or
+// key made it, and when the user clicks the line that is already selected.
+// The other mouse buttons select nothing.
 class TListBox : public QListView {
   Q_OBJECT
  public:

@@ -158,6 +158,9 @@ void TForm1::WireDispatchTable() {
   for (TEdit* edit : {edtHAddr1, edtHAddr2}) {
     connect(edit, &QLineEdit::textChanged, this, [this, edit] { Guard([&] { edtPAddrChange(edit); }); });
     edit->OnKeyPress = [this, edit](QChar& key) { Guard([&] { edtHAddr1KeyPress(edit, key); }); };
+    // A dropped text would pass by the filter: only a paste through the
+    // context menu may bring other text in.
+    edit->setAcceptDrops(false);
   }
   connect(EdtServerPort, &QLineEdit::textChanged, this,
           [this] { Guard([&] { edtPAddrChange(EdtServerPort); }); });

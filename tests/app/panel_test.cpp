@@ -7,6 +7,11 @@ namespace {
 
 QString Txt(const char* s) { return QString::fromUtf8(s); }
 
+// A left click on a line of the device list, as the user makes it.
+void ClickLine(app::TListBox* list, int i) {
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(list->model()->index(i, 0)).center());
+}
+
 }  // namespace
 
 TEST_F(AppTest, FirstAnnouncementAddsSelectsAndFillsThePanel) {
@@ -35,6 +40,8 @@ TEST_F(AppTest, FirstAnnouncementAddsSelectsAndFillsThePanel) {
 
 TEST_F(AppTest, LaterDevicesLeaveSelectionAndPanelAlone) {
   Announce(kDevA, Config(1));
+  TypeInto(f1->edtDeviceName, "edited");
+  ASSERT_TRUE(f1->Button1->isEnabled());
   Announce(kDevB, Config(2));
   Announce(kDevA, Config(1));
   ASSERT_EQ(f1->ListBox1->Count(), 2);
@@ -42,6 +49,8 @@ TEST_F(AppTest, LaterDevicesLeaveSelectionAndPanelAlone) {
   EXPECT_EQ(f1->ListBox1->ItemIndex(), 0);
   EXPECT_EQ(f1->lblIdent->text(), "0012AB34CD5601");
   EXPECT_EQ(f1->edtPAddr->text(), "192.168.1.101");
+  EXPECT_EQ(f1->edtDeviceName->text(), "edited") << "unsaved edits stay";
+  EXPECT_TRUE(f1->Button1->isEnabled());
 }
 
 TEST_F(AppTest, ChangedAnnouncementOfTheSelectedDeviceUpdatesTheEntryNotThePanel) {
@@ -51,7 +60,7 @@ TEST_F(AppTest, ChangedAnnouncementOfTheSelectedDeviceUpdatesTheEntryNotThePanel
   EXPECT_EQ(f1->edtDeviceName->text(), Txt("泵站1"));
   EXPECT_EQ(f1->edtPAddr->text(), "192.168.1.101");
   EXPECT_FALSE(f1->Button1->isEnabled());
-  f1->ListBox1Click(f1->ListBox1);
+  ClickLine(f1->ListBox1, 0);  // the line already selected
   EXPECT_EQ(f1->edtDeviceName->text(), Txt("泵站5"));
   EXPECT_EQ(f1->edtPAddr->text(), "192.168.1.105");
 }
@@ -117,6 +126,8 @@ TEST_F(AppTest, HardwareAddressEditsTakeOnlyHexDigits) {
   Announce(kDevA, Config(1));
   QLineEdit* e = f1->edtHAddr1;
   TypeInto(e, "");
+  EXPECT_EQ(e->text(), "");
+  EXPECT_TRUE(CatchBoxes([&] { QTest::keyClicks(e, "ghijklmnopqrstuvwxyzGHIJKLMNOPQRSTUVWXYZ"); }).empty());
   EXPECT_EQ(e->text(), "");
   QTest::keyClicks(e, "a");
   EXPECT_EQ(e->text(), "A");
@@ -220,6 +231,10 @@ TEST_F(AppTest, ServerAddressChangeOnAnAutomaticDeviceWithoutAddresses) {
   EXPECT_TRUE(f1->Button1->isEnabled());
   TypeInto(f1->edtServerPAddr, "192.168.1.10");
   EXPECT_FALSE(f1->Button1->isEnabled());
+  // Unticking changes no address edit (all stay empty), yet AutoIP differs.
+  QTest::mouseClick(f1->CheckAuto, Qt::LeftButton);
+  EXPECT_FALSE(f1->CheckAuto->isChecked());
+  EXPECT_TRUE(f1->Button1->isEnabled());
 }
 
 TEST_F(AppTest, PortFieldIsRepairedWhenTheChangeCheckReadsIt) {
@@ -271,6 +286,16 @@ TEST_F(AppTest, PastedNonHexadecimalTextReportsTheConversionError) {
   const auto boxes = CatchBoxes([&] { f1->edtHAddr2->setText("ZZ"); });
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, "'0x0ZZ' is not a valid integer value.");
+
+  // Selecting another device refills the panel without a change check: the
+  // port set before the hardware-address edits would otherwise read "ZZ".
+  auto other = Config(2);
+  other.ServerPort = 60111;
+  Announce(kDevB, other);
+  EXPECT_TRUE(CatchBoxes([&] { ClickLine(f1->ListBox1, 1); }).empty());
+  EXPECT_EQ(f1->lblIdent->text(), "0012AB34CD5602");
+  EXPECT_EQ(f1->edtHAddr2->text(), "02");
+  EXPECT_FALSE(f1->Button1->isEnabled());
 }
 
 TEST_F(AppTest, ReceivedTextsReachWidgetsAsPlainText) {

@@ -2,11 +2,13 @@
 // keeps the selected line and the panel in step, the selection cannot be
 // emptied, a close request during a write is refused, the input method is
 // switched off on entering an edit, and the hexadecimal filter sees
-// input-method commits.
+// input-method commits while the hardware-address edits refuse drops.
 #include "app_fixture.h"
 
 #include <QClipboard>
+#include <QDropEvent>
 #include <QInputMethodEvent>
+#include <QMimeData>
 #include <QSignalSpy>
 #include <QWindow>
 
@@ -55,8 +57,6 @@ TEST_F(SelectionTest, EveryChangeOfTheSelectionFillsThePanelOnce) {
          QTest::mouseRelease(Lines(), Qt::LeftButton, {}, BelowTheLines());
        },
        1},
-      {"right button", [&] { QTest::mouseClick(Lines(), Qt::RightButton, {}, Line(2)); }, 2},
-      {"middle button", [&] { QTest::mouseClick(Lines(), Qt::MiddleButton, {}, Line(0)); }, 0},
       {"left click", [&] { QTest::mouseClick(Lines(), Qt::LeftButton, {}, Line(2)); }, 2},
       {"Up key", [&] { QTest::keyClick(f1->ListBox1, Qt::Key_Up); }, 1},
       {"Home key", [&] { QTest::keyClick(f1->ListBox1, Qt::Key_Home); }, 0},
@@ -69,6 +69,32 @@ TEST_F(SelectionTest, EveryChangeOfTheSelectionFillsThePanelOnce) {
     EXPECT_EQ(fills.count(), 1) << g.name;
     ExpectPanelShowsSelection(g.name);
   }
+
+  // Only the left button selects: the other buttons neither move the
+  // selection nor refill the panel, so the unsaved edits stay.
+  TypeInto(f1->edtDeviceName, "edited");
+  fills.clear();
+  const std::vector<std::pair<const char*, std::function<void()>>> others = {
+      {"right click", [&] { QTest::mouseClick(Lines(), Qt::RightButton, {}, Line(0)); }},
+      {"middle click", [&] { QTest::mouseClick(Lines(), Qt::MiddleButton, {}, Line(1)); }},
+      {"right click on the selected line", [&] { QTest::mouseClick(Lines(), Qt::RightButton, {}, Line(2)); }},
+      {"right double click", [&] { QTest::mouseDClick(Lines(), Qt::RightButton, {}, Line(0)); }},
+      {"right press dragged over another line",
+       [&] {
+         QTest::mousePress(Lines(), Qt::RightButton, {}, Line(2));
+         QMouseEvent move(QEvent::MouseMove, QPointF(Line(1)), Lines()->mapToGlobal(QPointF(Line(1))),
+                          Qt::NoButton, Qt::RightButton, Qt::NoModifier);
+         QApplication::sendEvent(Lines(), &move);
+         QTest::mouseRelease(Lines(), Qt::RightButton, {}, Line(1));
+       }},
+  };
+  for (const auto& [name, perform] : others) {
+    perform();
+    EXPECT_EQ(f1->ListBox1->ItemIndex(), 2) << name;
+    EXPECT_EQ(f1->lblIdent->text(), f1->ListBox1->Item(2)) << name;
+    EXPECT_EQ(f1->edtDeviceName->text(), "edited") << name;
+  }
+  EXPECT_EQ(fills.count(), 0);
 
   // A press whose release is taken by a message box: leaving an emptied name
   // shows the error while the press moves the focus, and the release never
@@ -152,7 +178,7 @@ TEST_F(SelectionTest, EnteringAnEditSwitchesTheInputMethodOff) {
   EXPECT_EQ(app::TEdit::InputMethodSwitchOffs(), before);
 }
 
-TEST_F(SelectionTest, HardwareAddressFilterSeesInputMethodCommitsButNotPaste) {
+TEST_F(SelectionTest, HardwareAddressFilterSeesInputMethodCommitsDropsAreRefusedPasteIsNot) {
   const auto commit = [](QWidget* edit, const QString& text) {
     QInputMethodEvent e;
     e.setCommitString(text);
@@ -172,6 +198,24 @@ TEST_F(SelectionTest, HardwareAddressFilterSeesInputMethodCommitsButNotPaste) {
   });
   EXPECT_TRUE(boxes.empty()) << "every later change check reads hexadecimal digits";
   EXPECT_TRUE(f1->Button1->isEnabled());
+
+  // A text dragged from another window and dropped on the edit is refused.
+  TypeInto(f1->edtHAddr2, QString());
+  QMimeData dragged;
+  dragged.setText("zq");
+  const QPoint at = f1->edtHAddr2->mapTo(f1, QPoint(8, 8));
+  const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction;
+  QDragEnterEvent enter(at, actions, &dragged, Qt::LeftButton, Qt::NoModifier);
+  QDragMoveEvent move(at, actions, &dragged, Qt::LeftButton, Qt::NoModifier);
+  QDropEvent drop(QPointF(at), actions, &dragged, Qt::LeftButton, Qt::NoModifier);
+  // Through the window, which hands each to the widget under the pointer
+  // that takes drops, as it does with the system's drag events.
+  EXPECT_TRUE(CatchBoxes([&] {
+                for (QEvent* e : std::initializer_list<QEvent*>{&enter, &move, &drop})
+                  QApplication::sendEvent(f1->windowHandle(), e);
+              }).empty());
+  EXPECT_FALSE(drop.isAccepted());
+  EXPECT_EQ(f1->edtHAddr2->text(), "");
 
   // Pasting through the context menu is not typing: it stays unfiltered.
   QApplication::clipboard()->setText("zz");

@@ -3,6 +3,10 @@
 #include "app_fixture.h"
 
 #include <QElapsedTimer>
+#include <QStyle>
+#include <QStyleFactory>
+
+#include <memory>
 
 #include "set_packet.h"
 
@@ -162,6 +166,37 @@ TEST_F(WriteTest, DialogCountsThirtyTicksThenReportsTheTimeOut) {
   QTest::mouseClick(f2->Button1, Qt::LeftButton);
   EXPECT_FALSE(f2->isVisible());
   EXPECT_TRUE(f1->isEnabled());
+}
+
+TEST_F(WriteTest, EveryTickIsPaintedWhateverTheStyle) {
+  // A bar left to itself repaints only when its value has moved by more than
+  // a chunk of the style (9 of the 241 pixels here: over a tick's width).
+  SelectAndEdit();
+  struct PaintSpy : QObject {
+    explicit PaintSpy(QProgressBar* b) : bar(b) { bar->installEventFilter(this); }
+    ~PaintSpy() override { bar->removeEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* e) override {
+      if (e->type() == QEvent::Paint) values.push_back(bar->value());
+      return false;
+    }
+    QProgressBar* bar;
+    std::vector<int> values;  // the bar's value at each of its paints
+  } painted(f2->ProgressBar1);
+  for (const char* name : {"Windows", "Fusion"}) {
+    std::unique_ptr<QStyle> style(QStyleFactory::create(QString::fromLatin1(name)));
+    ASSERT_TRUE(style) << name;
+    f2->ProgressBar1->setStyle(style.get());
+    Press();
+    f2->Timer1->stop();  // the ticks come from here only
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(f2));
+    for (int tick = 1; tick <= 3; ++tick) {
+      Tick(1);
+      EXPECT_TRUE(QTest::qWaitFor([&] { return !painted.values.empty() && painted.values.back() == tick; }, 5000))
+          << name << " style: tick " << tick << " not painted";
+    }
+    f2->close();
+    f2->ProgressBar1->setStyle(nullptr);
+  }
 }
 
 TEST_F(WriteTest, TheRealTimerAdvancesOncePerSecond) {

@@ -65,9 +65,15 @@ TEST(PreparePackage, RefusesShortWrongMagicAndWrongCheck) {
   auto p = packet(0xFF);
   EXPECT_EQ(PreparePackage(p.data(), 73), 0);
   EXPECT_EQ(PreparePackage(p.data(), 0), 0);
-  auto magic = p;
-  magic[1] = 0x57;
-  EXPECT_EQ(PreparePackage(magic.data(), 74), 0);
+  // A wrong magic byte under a check recomputed for it: the magic refuses it.
+  for (int at : {0, 1}) {
+    auto magic = p;
+    magic[at] ^= 0x01;
+    const unsigned short sealed = OrvenCrc16(magic.data(), 72);
+    magic[72] = static_cast<unsigned char>(sealed & 0xFF);
+    magic[73] = static_cast<unsigned char>(sealed >> 8);
+    EXPECT_EQ(PreparePackage(magic.data(), 74), 0) << "magic byte " << at;
+  }
   auto check = p;
   check[40] ^= 1;
   EXPECT_EQ(PreparePackage(check.data(), 74), 0);

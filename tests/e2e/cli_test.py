@@ -67,6 +67,15 @@ def expected(i, flag, index):
             "format_flag": flag}
 
 
+def test_usage():
+    """Usage errors exit 1 with a message on stderr, not with the option parser's own codes."""
+    for args in (["list", "--colour", "red"], [], ["list", "--seconds", "0"]):
+        rc, out, err = cli(*args)
+        check(rc == 1 and err.strip(), f"usage error {args}: exit 1 with a message, got {rc}: {err}")
+    rc, out, err = cli("--help")
+    check(rc == 0 and "Exit codes" in out, f"--help exits 0: {rc}")
+
+
 def test_list():
     """list as JSON, CSV and table, read back and compared with what the simulators announce;
     malformed datagrams are ignored."""
@@ -438,7 +447,7 @@ def main():
     runner = [os.environ["ORVEN_EMULATOR"]] if os.environ.get("ORVEN_EMULATOR") else []
     CLI, SIM = runner + [sys.argv[1]], runner + [sys.argv[2]]
     only = sys.argv[3:]
-    for test in (test_list, test_set, test_apply, test_apply_interrupted, test_watch, test_interface):
+    for test in (test_usage, test_list, test_set, test_apply, test_apply_interrupted, test_watch, test_interface):
         if only and test.__name__ not in only:
             continue
         print("==", test.__name__, flush=True)

@@ -14,6 +14,10 @@
 namespace {
 
 constexpr int kWaitMs = 20000;  // for outcomes; never a bound on how fast
+// The arrow's pauses as the user knows them, written here rather than taken
+// from the widget, so a changed constant cannot pass unnoticed.
+constexpr int kFirstRepeatMs = 400;
+constexpr int kRepeatMs = 100;
 
 class RepeatTest : public SpinWindowTest {
  protected:
@@ -51,7 +55,7 @@ class RepeatTest : public SpinWindowTest {
 TEST_F(RepeatTest, HoldingStepsAfterThePauseThenRepeatedly) {
   PressAndWatch();
   EXPECT_TRUE(up_->RepeatTimer()->isActive());
-  EXPECT_EQ(up_->RepeatTimer()->interval(), TTimerSpeedButton::kInitRepeatPause);
+  EXPECT_EQ(up_->RepeatTimer()->interval(), kFirstRepeatMs);
   EXPECT_EQ(Steps(), 0) << "the press itself does not step";
   ASSERT_TRUE(WaitForExpiries(4));
   EXPECT_TRUE(up_->isDown());
@@ -61,10 +65,10 @@ TEST_F(RepeatTest, HoldingStepsAfterThePauseThenRepeatedly) {
 
   // The first step only after the first pause, then one per expiry of the
   // shorter repeat pause.
-  EXPECT_GE(expiries_[0].atMs, TTimerSpeedButton::kInitRepeatPause * 95 / 100);
+  EXPECT_GE(expiries_[0].atMs, kFirstRepeatMs * 95 / 100);
   for (std::size_t i = 0; i < expiries_.size(); ++i)
     EXPECT_EQ(expiries_[i].steps, static_cast<int>(i) + 1) << "expiry " << i;
-  EXPECT_EQ(up_->RepeatTimer()->interval(), TTimerSpeedButton::kRepeatPause);
+  EXPECT_EQ(up_->RepeatTimer()->interval(), kRepeatMs);
 
   EXPECT_FALSE(up_->RepeatTimer()->isActive());
   QTest::qWait(300);
@@ -154,7 +158,7 @@ TEST_F(RepeatTest, ModalWindowOverTheFieldEndsTheRepeat) {
   modal.show();
   EXPECT_FALSE(up_->RepeatTimer()->isActive()) << "the modal window ends the repeat as it opens";
   EXPECT_FALSE(up_->isDown());
-  QTest::qWait(2 * TTimerSpeedButton::kInitRepeatPause);
+  QTest::qWait(2 * kFirstRepeatMs);
   EXPECT_TRUE(expiries_.empty());
   EXPECT_EQ(Steps(), 0);
   modal.hide();
