@@ -11,6 +11,7 @@
 #include "app/gui_handover.h"
 #include "device/codepage.h"
 #include "device/fields.h"
+#include "device/protocol.h"
 
 namespace app {
 
@@ -126,12 +127,12 @@ void TForm1::BuildLayout() {
   ListBox1 = new TListBox(this, QRect(0, 0, 160, 419), devices_);
 
   UDPServer = std::make_unique<net::TIdUDPServer>(handOver_->handOver());
-  UDPServer->DefaultPort = 60080;
+  UDPServer->DefaultPort = device::protocol::kBroadcastPort;
   UDPServer->BroadcastEnabled = true;
   UDPServer->BufferSize = 8192;
   IdIPMCastClient1 = std::make_unique<net::TIdIPMCastClient>(handOver_->handOver());
-  IdIPMCastClient1->MulticastGroup = "230.1.1.100";
-  IdIPMCastClient1->DefaultPort = 60081;
+  IdIPMCastClient1->MulticastGroup = device::protocol::kGroup;
+  IdIPMCastClient1->DefaultPort = device::protocol::kGroupPort;
   IdIPMCastClient1->BufferSize = 8192;
   UDPClient = std::make_unique<net::TIdUDPClient>();
   UDPClient->Port = 60100;
