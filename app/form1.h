@@ -14,7 +14,7 @@
 #include "engine/intake.h"
 #include "engine/panel.h"
 #include "net/udp.h"
-#include "widgets/cspin.h"
+#include "widgets/cspin_edit.h"
 
 namespace app {
 
