@@ -20,6 +20,7 @@
 
 #include "net/errors.h"
 #include "net/socket_errors.h"
+#include "net/socket_native.h"
 
 namespace net {
 
@@ -52,24 +53,8 @@ namespace {
 
 int Fd(Handle handle) { return static_cast<int>(handle); }
 
-sockaddr* Raw(Address& address) { return reinterpret_cast<sockaddr*>(address.bytes); }
-const sockaddr* Raw(const Address& address) { return reinterpret_cast<const sockaddr*>(address.bytes); }
-
-struct Level {
-  int level;
-  int name;
-};
-
-Level OptionName(Option option) {
-  switch (option) {
-    case Option::Broadcast: return {SOL_SOCKET, SO_BROADCAST};
-    case Option::ReceiveBuffer: return {SOL_SOCKET, SO_RCVBUF};
-    case Option::IPv6Only: return {IPPROTO_IPV6, IPV6_V6ONLY};
-    case Option::MulticastLoop: return {IPPROTO_IP, IP_MULTICAST_LOOP};
-    case Option::MulticastTTL: return {IPPROTO_IP, IP_MULTICAST_TTL};
-  }
-  return {SOL_SOCKET, -1};
-}
+using native::OptionName;
+using native::Raw;
 
 }  // namespace
 
@@ -105,7 +90,7 @@ bool LocalAddress(Handle handle, Address& out) {
 }
 
 bool SetOption(Handle handle, Option option, int value) {
-  const Level o = OptionName(option);
+  const native::OptionLevel o = OptionName(option);
   if (option == Option::MulticastLoop || option == Option::MulticastTTL) {
     const unsigned char byte = static_cast<unsigned char>(value);
     return ::setsockopt(Fd(handle), o.level, o.name, &byte, sizeof byte) == 0;
@@ -114,7 +99,7 @@ bool SetOption(Handle handle, Option option, int value) {
 }
 
 bool GetOption(Handle handle, Option option, int& value) {
-  const Level o = OptionName(option);
+  const native::OptionLevel o = OptionName(option);
   value = 0;
   socklen_t length = sizeof value;
   return ::getsockopt(Fd(handle), o.level, o.name, &value, &length) == 0;
