@@ -91,6 +91,7 @@ class Socket {
   }
   net::sock::Handle handle_ = net::sock::kNone;
 };
+
 struct Target {
   net::sock::Address address;
   const char* name;
