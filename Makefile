@@ -9,13 +9,13 @@ PACKAGES   := cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev \
               fonts-wqy-zenhei iproute2 util-linux xvfb xauth scrot \
               clang libclang-rt-14-dev python3 \
               dpkg-dev file librsvg2-bin desktop-file-utils appstream lintian x11-utils \
-              libcli11-dev nlohmann-json3-dev tcpdump
+              libcli11-dev nlohmann-json3-dev libutfcpp-dev tcpdump
 
 # The Windows build (cross-compiled with MinGW-w64, tested under Wine).
 WINDOWS_BUILD      ?= build-windows
 WINDOWS_CMAKE_ARGS ?=
 WINDOWS_PACKAGES   := cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 locales \
-                      libcli11-dev nlohmann-json3-dev \
+                      libcli11-dev nlohmann-json3-dev libutfcpp-dev \
                       googletest python3 iproute2 util-linux qt6-base-dev xz-utils \
                       nsis librsvg2-bin icoutils xvfb xauth x11-utils scrot
 # Its Qt 6 for Windows (tools/windows-qt): unpacked from this archive when it

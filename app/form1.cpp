@@ -10,7 +10,10 @@
 #include "app/form2.h"
 #include "app/gui_handover.h"
 #include "device/codepage.h"
+#include "device/display.h"
 #include "device/fields.h"
+#include "device/protocol.h"
+#include "engine/rules.h"
 
 namespace app {
 
@@ -126,12 +129,12 @@ void TForm1::BuildLayout() {
   ListBox1 = new TListBox(this, QRect(0, 0, 160, 419), devices_);
 
   UDPServer = std::make_unique<net::TIdUDPServer>(handOver_->handOver());
-  UDPServer->DefaultPort = 60080;
+  UDPServer->DefaultPort = device::protocol::kBroadcastPort;
   UDPServer->BroadcastEnabled = true;
   UDPServer->BufferSize = 8192;
   IdIPMCastClient1 = std::make_unique<net::TIdIPMCastClient>(handOver_->handOver());
-  IdIPMCastClient1->MulticastGroup = "230.1.1.100";
-  IdIPMCastClient1->DefaultPort = 60081;
+  IdIPMCastClient1->MulticastGroup = device::protocol::kGroup;
+  IdIPMCastClient1->DefaultPort = device::protocol::kGroupPort;
   IdIPMCastClient1->BufferSize = 8192;
   UDPClient = std::make_unique<net::TIdUDPClient>();
   UDPClient->Port = 60100;
@@ -258,17 +261,15 @@ void TForm1::IdIPMCastClient1IPMCastRead(const void* Sender, const net::TIdBytes
   }
 }
 
-engine::ConfirmGate TForm1::DialogGate() const {
-  engine::ConfirmGate gate;
-  gate.dialogVisible = Form2 && Form2->isVisible();
-  gate.panelEnabled = !Panel1->testAttribute(Qt::WA_ForceDisabled);
-  gate.position = Form2 ? Form2->Position() : 0;
-  gate.maximum = Form2 ? Form2->ProgressBar1->maximum() : 0;
-  return gate;
+// A write is open while its progress dialog shows, the panel is disabled
+// for it and its time has not run out.
+bool TForm1::WriteOpen() const {
+  return Form2 && Form2->isVisible() && !Panel1->testAttribute(Qt::WA_ForceDisabled) &&
+         Form2->Position() < Form2->ProgressBar1->maximum();
 }
 
 void TForm1::ConfirmationStep(std::vector<std::uint8_t>& work, std::uint16_t peerPort) {
-  switch (engine::Confirm(DialogGate(), FPendingConfig, work)) {
+  switch (engine::Confirm(WriteOpen(), FPendingConfig, work)) {
     case engine::ConfirmAction::None:
       return;
     case engine::ConfirmAction::Send:
@@ -318,7 +319,7 @@ void TForm1::ListBox1Click(const void*) {
     SetEditText(edtHAddr1, Q(fifth));
     SetEditText(edtHAddr2, Q(sixth));
     SetEditText(edtDeviceName, Q(device::DeviceNameToText(c)));
-    Label15->setCaption(Q(engine::FourthHAddrByteText(S(lblIdent->caption()), entry->HAddrFormat)));
+    Label15->setCaption(Q(device::FourthHAddrByteText(S(lblIdent->caption()), entry->HAddrFormat)));
   } else {
     lblIdent->setCaption(QString());
     for (QLineEdit* edit : {static_cast<QLineEdit*>(edtServerPAddr), static_cast<QLineEdit*>(EdtServerPort),

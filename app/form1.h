@@ -10,9 +10,11 @@
 #include "app/controls.h"
 #include "device/netconfig.h"
 #include "engine/device_list.h"
+#include "engine/confirm.h"
 #include "engine/intake.h"
+#include "engine/panel.h"
 #include "net/udp.h"
-#include "widgets/cspin.h"
+#include "widgets/cspin_edit.h"
 
 namespace app {
 
@@ -102,7 +104,7 @@ class TForm1 : public QWidget {
   void WireDispatchTable();
   void DeactivateEndpoints() noexcept;
   engine::PanelValues ReadPanel();
-  engine::ConfirmGate DialogGate() const;
+  bool WriteOpen() const;
   void ConfirmationStep(std::vector<std::uint8_t>& work, std::uint16_t peerPort);
   void SetEditText(QLineEdit* edit, const QString& text);
 

@@ -12,6 +12,7 @@
 #include "cli/output.h"
 #include "cli/platform.h"
 #include "device/fields.h"
+#include "engine/confirm.h"
 #include "engine/intake.h"
 
 namespace cli {
@@ -214,8 +215,8 @@ int RunWrites(const SessionOptions& options, const std::vector<WriteJob>& what, 
     // Ctrl+C stops the sending at once, also in the middle of a batch of datagrams.
     if (job.result != Result::Writing || stopAll || Interrupted()) return;
     const double elapsed = Since(start);
-    const engine::ConfirmGate gate{true, true, static_cast<int>(elapsed), settings.timeoutSeconds};
-    switch (engine::Confirm(gate, job.pending, d.bytes)) {
+    const bool writeOpen = static_cast<int>(elapsed) < settings.timeoutSeconds;
+    switch (engine::Confirm(writeOpen, job.pending, d.bytes)) {
       case engine::ConfirmAction::None: break;
       case engine::ConfirmAction::Send: job.sendError = session.Broadcast(d.bytes, d.sourcePort); break;
       case engine::ConfirmAction::Success:

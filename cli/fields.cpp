@@ -4,7 +4,9 @@
 
 #include "device/codepage.h"
 #include "device/fields.h"
-#include "engine/intake.h"
+#include "device/display.h"
+#include "engine/panel.h"
+#include "engine/rules.h"
 
 namespace cli {
 
@@ -68,7 +70,7 @@ std::vector<Field> DeviceFields(const engine::DeviceList& list, int index, const
       {"dns2", device::IPv4ToText(c.DNS2PAddr)},
       {"server", device::IPv4ToText(c.ServerPAddr)},
       {"port", device::ServerPortToText(c.ServerPort)},
-      {"mac", "00:04:A3:" + engine::FourthHAddrByteText(ident, entry.HAddrFormat) + ":" + fifth + ":" + sixth},
+      {"mac", "00:04:A3:" + device::FourthHAddrByteText(ident, entry.HAddrFormat) + ":" + fifth + ":" + sixth},
       {"name", device::DeviceNameToText(c)},
   };
 }

@@ -1,6 +1,7 @@
 #include "cli/output.h"
 
 #include <nlohmann/json.hpp>
+#include <utf8.h>
 
 namespace cli {
 
@@ -38,14 +39,14 @@ bool Wide(char32_t c) {
 
 std::size_t DisplayWidth(const std::string& utf8) {
   std::size_t width = 0;
-  for (std::size_t i = 0; i < utf8.size();) {
-    const auto b = static_cast<unsigned char>(utf8[i]);
-    const std::size_t n = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-    char32_t c = n == 1 ? b : n == 2 ? (b & 0x1F) : n == 3 ? (b & 0x0F) : (b & 0x07);
-    for (std::size_t k = 1; k < n && i + k < utf8.size(); ++k)
-      c = (c << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+  for (auto it = utf8.begin(); it != utf8.end();) {
+    char32_t c = '?';
+    try {
+      c = utf8::next(it, utf8.end());
+    } catch (const utf8::exception&) {
+      ++it;  // not UTF-8 (our texts always are): one column a byte
+    }
     width += Wide(c) ? 2 : 1;
-    i += n;
   }
   return width;
 }

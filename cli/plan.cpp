@@ -5,6 +5,8 @@
 #include <map>
 #include <sstream>
 
+#include <utf8.h>
+
 #include "cli/session.h"
 #include "device/fields.h"
 
@@ -18,27 +20,6 @@ struct Record {
   int line = 0;
   std::vector<std::string> cells;
 };
-
-// Where the text stops being UTF-8, or npos.
-std::size_t FirstBadUtf8(const std::string& s) {
-  for (std::size_t i = 0; i < s.size();) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    std::size_t n = b < 0x80 ? 1 : (b >= 0xC2 && b < 0xE0) ? 2 : (b >= 0xE0 && b < 0xF0) ? 3 : (b >= 0xF0 && b < 0xF5) ? 4 : 0;
-    if (n == 0 || i + n > s.size()) return i;
-    for (std::size_t k = 1; k < n; ++k)
-      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return i;
-    if (n == 3) {
-      const auto c = static_cast<unsigned char>(s[i + 1]);
-      if ((b == 0xE0 && c < 0xA0) || (b == 0xED && c >= 0xA0)) return i;  // overlong, surrogate
-    }
-    if (n == 4) {
-      const auto c = static_cast<unsigned char>(s[i + 1]);
-      if ((b == 0xF0 && c < 0x90) || (b == 0xF4 && c >= 0x90)) return i;
-    }
-    i += n;
-  }
-  return std::string::npos;
-}
 
 int LineAt(const std::string& s, std::size_t offset) {
   return 1 + static_cast<int>(std::count(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(offset), '\n'));
@@ -127,8 +108,9 @@ std::vector<PlanRow> ParsePlan(const std::string& content, const std::string& fi
   std::string text = content;
   if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);  // the mark spreadsheets put first
   const auto fail = [&](const std::string& problem) { return Failure(1, fileName + ": " + problem); };
-  if (const std::size_t bad = FirstBadUtf8(text); bad != std::string::npos)
-    throw fail("line " + std::to_string(LineAt(text, bad)) + ": not UTF-8 text");
+  if (const auto bad = utf8::find_invalid(text.begin(), text.end()); bad != text.end())
+    throw fail("line " + std::to_string(LineAt(text, static_cast<std::size_t>(bad - text.begin()))) +
+               ": not UTF-8 text");
   std::string problem;
   const std::vector<Record> records = SplitCsv(text, problem);
   if (!problem.empty()) throw fail(problem);

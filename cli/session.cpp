@@ -2,8 +2,9 @@
 
 #include <algorithm>
 
-#include "net/adapter.h"
+#include "device/protocol.h"
 #include "net/errors.h"
+#include "net/open_socket.h"
 
 namespace cli {
 
@@ -11,15 +12,14 @@ namespace sock = net::sock;
 
 namespace {
 
-constexpr std::uint16_t kListenerPort = 60080;
-constexpr std::uint16_t kGroupPort = 60081;
-constexpr const char* kGroup = "230.1.1.100";
+namespace proto = device::protocol;
+
 constexpr std::size_t kBufferSize = 8192;          // the largest datagram taken, as in the window
 constexpr int kReceiveBufferBytes = 8 * 1024 * 1024;  // room for thousands of announcements a second
 constexpr int kMostPerSocketAndPass = 512;         // then the other sockets get their turn
 
-Failure SocketFailure(const std::string& what) {
-  const net::EIdSocketError error(net::LastSocketError());
+Failure SocketFailure(const std::string& what, int code = net::LastSocketError()) {
+  const net::EIdSocketError error(code);
   std::string text = error.what();
   std::replace(text.begin(), text.end(), '\r', ' ');
   std::replace(text.begin(), text.end(), '\n', ' ');
@@ -35,9 +35,7 @@ Session::Session(const SessionOptions& options) : options_(options), buffer_(kBu
       throw Failure(1, "--interface: no network adapter named or addressed '" + options_.interfaceName + "'");
     if (adapter.ipv4 == 0)
       throw Failure(1, "--interface: adapter '" + adapter.name + "' has no IPv4 address");
-    haveInterface_ = true;
-    interfaceDevice_ = adapter.name;
-    interfaceAddress_ = adapter.ipv4;
+    adapter_ = adapter;
   }
   if (!options_.pcapPath.empty()) {
     try {
@@ -47,9 +45,9 @@ Session::Session(const SessionOptions& options) : options_(options), buffer_(kBu
     }
   }
   try {
-    OpenReceiver(sock::Family::IPv4, kListenerPort, Via::Broadcast, false);
-    if (sock::OffersIPv6()) OpenReceiver(sock::Family::IPv6, kListenerPort, Via::Broadcast, true);
-    OpenReceiver(sock::Family::IPv4, kGroupPort, Via::Multicast, false);
+    OpenReceiver(sock::Family::IPv4, proto::kBroadcastPort, Via::Broadcast, false);
+    if (sock::OffersIPv6()) OpenReceiver(sock::Family::IPv6, proto::kBroadcastPort, Via::Broadcast, true);
+    OpenReceiver(sock::Family::IPv4, proto::kGroupPort, Via::Multicast, false);
   } catch (...) {
     for (const Receiver& r : receivers_) sock::Close(r.handle);
     throw;
@@ -61,40 +59,29 @@ Session::~Session() {
   sock::Close(sender_);
 }
 
-bool Session::BindSocket(sock::Handle handle, sock::Family family, std::uint16_t port) {
-  if (!haveInterface_) return sock::Bind(handle, sock::AnyAddress(family, port));
-  return sock::BindToAdapter(handle, family, sock::Adapter{interfaceDevice_, interfaceAddress_}, port);
-}
-
 void Session::OpenReceiver(sock::Family family, std::uint16_t port, Via via, bool optional) {
   const std::string what = std::string(via == Via::Multicast ? "joining the group " : "listening on port ") +
-                           (via == Via::Multicast ? std::string(kGroup) + ":" + std::to_string(port)
+                           (via == Via::Multicast ? std::string(proto::kGroup) + ":" + std::to_string(port)
                                                   : std::to_string(port)) +
                            (family == sock::Family::IPv6 ? " (IPv6)" : "");
+  sock::SocketSpec spec;
+  spec.family = family;
+  spec.port = port;
+  spec.adapter = adapter_ ? &*adapter_ : nullptr;
+  spec.receiveBuffer = kReceiveBufferBytes;
+  if (via == Via::Multicast) spec.group = sock::InetAddr(proto::kGroup);
+  const sock::Opened opened = sock::OpenSocket(spec);
+  if (!opened.ok()) {
+    // Where IPv6 is offered but the adapter cannot be tied to it, the
+    // command goes on with IPv4.
+    if (optional && (opened.failedAt == sock::OpenStep::Create || adapter_)) return;
+    throw SocketFailure(what, opened.error);
+  }
   Receiver r;
   r.via = via;
-  r.handle = sock::Open(family);
-  if (r.handle == sock::kNone) {
-    if (optional) return;
-    throw SocketFailure(what);
-  }
-  if (family == sock::Family::IPv6) sock::SetOption(r.handle, sock::Option::IPv6Only, 1);
-  if (!BindSocket(r.handle, family, port)) {
-    const bool skip = optional && haveInterface_;  // an adapter the platform cannot tie IPv6 to
-    const Failure failure = SocketFailure(what);
-    sock::Close(r.handle);
-    if (skip) return;
-    throw failure;
-  }
-  sock::EnlargeReceiveBuffer(r.handle, kReceiveBufferBytes);
+  r.handle = opened.handle;
   if (via == Via::Multicast) {
-    const std::uint32_t group = sock::InetAddr(kGroup);
-    if (!sock::JoinGroup(r.handle, group, interfaceAddress_)) {
-      const Failure failure = SocketFailure(what);
-      sock::Close(r.handle);
-      throw failure;
-    }
-    r.local = sock::IPv4Address(group, port);
+    r.local = sock::IPv4Address(*spec.group, port);
   } else if (family == sock::Family::IPv6) {
     r.local = sock::AnyAddress(family, port);
   } else {
@@ -104,17 +91,14 @@ void Session::OpenReceiver(sock::Family family, std::uint16_t port, Via via, boo
 }
 
 void Session::OpenSender() {
-  sender_ = sock::Open(sock::Family::IPv4);
-  if (sender_ == sock::kNone) throw SocketFailure("opening the sender");
-  if (!BindSocket(sender_, sock::Family::IPv4, 0) || !sock::SetOption(sender_, sock::Option::Broadcast, 1)) {
-    const Failure failure = SocketFailure("opening the sender");
-    sock::Close(sender_);
-    sender_ = sock::kNone;
-    throw failure;
-  }
+  sock::SocketSpec spec;
+  spec.adapter = adapter_ ? &*adapter_ : nullptr;
+  spec.broadcast = true;
+  const sock::Opened opened = sock::OpenSocket(spec);
+  if (!opened.ok()) throw SocketFailure("opening the sender", opened.error);
+  sender_ = opened.handle;
   sock::LocalAddress(sender_, senderLocal_);
-  if (haveInterface_)
-    senderLocal_ = sock::IPv4Address(interfaceAddress_, sock::AddressPort(senderLocal_));
+  if (adapter_) senderLocal_ = sock::IPv4Address(adapter_->ipv4, sock::AddressPort(senderLocal_));
 }
 
 void Session::Poll(int timeoutMs, const std::function<void(const Datagram&)>& handler) {

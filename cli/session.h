@@ -1,6 +1,6 @@
-// The command line's endpoints on the socket seam: the listener on port
-// 60080 (IPv4, and IPv6 where offered), the receiver on the group
-// 230.1.1.100:60081, and the sender of configuration-set packets, opened at
+// The command line's endpoints on the socket seam: the listener on the
+// devices' broadcast port (IPv4, and IPv6 where offered), the receiver on
+// their group, and the sender of configuration-set packets, opened at
 // the first send. All run on the calling thread: Poll() waits for datagrams
 // and hands each one to the caller.
 #pragma once
@@ -8,11 +8,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "cli/pcap.h"
+#include "net/adapter.h"
 #include "net/socket.h"
 
 namespace cli {
@@ -66,12 +68,9 @@ class Session {
   };
   void OpenReceiver(net::sock::Family family, std::uint16_t port, Via via, bool optional);
   void OpenSender();
-  bool BindSocket(net::sock::Handle handle, net::sock::Family family, std::uint16_t port);
 
   SessionOptions options_;
-  bool haveInterface_ = false;
-  std::string interfaceDevice_;
-  std::uint32_t interfaceAddress_ = 0;  // network order; 0: the system's choice
+  std::optional<net::sock::Adapter> adapter_;  // --interface; none: the system's choice
   std::vector<Receiver> receivers_;
   net::sock::Handle sender_ = net::sock::kNone;
   net::sock::Address senderLocal_;

@@ -15,6 +15,10 @@
 
 #include "device/codepage.h"
 
+#include <iterator>
+
+#include <utf8.h>
+
 namespace device {
 
 namespace {
@@ -23,23 +27,7 @@ constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
 
 bool IsPrivateUse(char32_t c) { return c >= 0xE000 && c <= 0xF8FF; }
 
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
+void AppendUtf8(std::string& out, char32_t c) { utf8::unchecked::append(c, std::back_inserter(out)); }
 
 // One character of the code page (one or two bytes) as a code point; false
 // when the bytes are no character of it.
@@ -84,39 +72,18 @@ enum class Utf8 { Character, Incomplete, Invalid };
 // Reads the UTF-8 character at text[i]: its code point and length, or
 // Incomplete when the text ends inside a character that was valid so far.
 Utf8 ReadUtf8(std::string_view text, std::size_t i, char32_t& c, std::size_t& length) {
-  const auto lead = static_cast<unsigned char>(text[i]);
-  // Text that ends after a lead byte and continuation bytes only is a
-  // character cut off (as iconv judges it, before the finer checks).
-  const std::size_t expected = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                               : lead >= 0xF0 && lead <= 0xF7 ? 4 : 0;
-  if (expected != 0 && i + expected > text.size()) {
-    for (std::size_t k = i + 1; k < text.size(); ++k)
-      if (!IsContinuation(static_cast<unsigned char>(text[k]))) return Utf8::Invalid;
-    return Utf8::Incomplete;
-  }
-  unsigned char low = 0x80;  // range of the second byte (no overlongs, no surrogates, at most U+10FFFF)
-  unsigned char high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-    c = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    c = lead & 0x0F;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    c = lead & 0x07;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
+  auto it = text.begin() + static_cast<std::ptrdiff_t>(i);
+  try {
+    c = utf8::next(it, text.end());
+  } catch (const utf8::not_enough_room&) {
+    // Text that ends after a lead byte and continuation bytes only is a
+    // character cut off (as iconv judges it, before the finer checks); the
+    // lead bytes 0xC0 and 0xC1 start no character at all.
+    return static_cast<unsigned char>(text[i]) >= 0xC2 ? Utf8::Incomplete : Utf8::Invalid;
+  } catch (const utf8::exception&) {
     return Utf8::Invalid;
   }
-  for (std::size_t k = 1; k < length; ++k) {
-    const auto b = static_cast<unsigned char>(text[i + k]);
-    if (k == 1 ? (b < low || b > high) : !IsContinuation(b)) return Utf8::Invalid;
-    c = (c << 6) | (b & 0x3F);
-  }
+  length = static_cast<std::size_t>(it - text.begin()) - i;
   return Utf8::Character;
 }
 

@@ -4,11 +4,19 @@
 // ORVENAPI3_LIBRARY).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "device/netconfig.h"
 
 namespace device::protocol {
+
+// Where the devices announce themselves: broadcast to 255.255.255.255 at
+// kBroadcastPort, and to the IPv4 group kGroup at kGroupPort. A
+// configuration-set packet goes back to the port the announcement came from.
+constexpr std::uint16_t kBroadcastPort = 60080;
+constexpr std::uint16_t kGroupPort = 60081;
+inline constexpr const char* kGroup = "230.1.1.100";
 
 // Packet kinds the tool handles: announcements, periodic and after a write.
 constexpr std::int32_t kAnnouncement = 255;

@@ -18,7 +18,9 @@
 #include "device/codepage.h"
 #include "device/fields.h"
 #include "device/netconfig.h"
-#include "engine/intake.h"
+#include "device/display.h"
+#include "engine/panel.h"
+#include "engine/rules.h"
 #include "fuzz/fuzz_common.h"
 
 namespace {
@@ -270,7 +272,7 @@ void CheckIdentity(FuzzedDataProvider& in) {
   FUZZ_CHECK(std::strtoull(text.c_str(), nullptr, 16) == ident);
   FUZZ_CHECK(text.size() == 14 || text[0] != '0');
   const auto format = in.ConsumeIntegral<std::uint8_t>();
-  const std::string fourth = engine::FourthHAddrByteText(text, format);
+  const std::string fourth = device::FourthHAddrByteText(text, format);
   FUZZ_CHECK(fourth.size() == 2 && HexDigits(fourth));
   if (format == 1) {
     unsigned sum = 0;

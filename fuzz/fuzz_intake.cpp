@@ -6,7 +6,7 @@
 //   byte 0   control: bit 0 runs the confirmation step, bit 1 takes the
 //            pending record from the next 60 bytes, bit 2 (without bit 1)
 //            makes the first device's first record the pending one, bit 3
-//            shuts the gate (time run out), bits 4-5 the selected line
+//            closes the write (time run out), bits 4-5 the selected line
 //   then datagrams, each: header byte h, length (2 bytes, little-endian,
 //   at most 8192), the bytes (cut short at the end of the input).
 //   h bit 0: make magic and check valid; bit 1: identity from a small set
@@ -25,6 +25,7 @@
 #include "device/fields.h"
 #include "device/netconfig.h"
 #include "engine/device_list.h"
+#include "engine/confirm.h"
 #include "engine/intake.h"
 #include "fuzz/fuzz_common.h"
 #include "orvenapi3/orvenapi3.h"
@@ -59,12 +60,11 @@ Record RecordOf(const void* p) {
   return r;
 }
 
-void CheckConfirm(const engine::ConfirmGate& gate, const device::NetConfig& pending,
+void CheckConfirm(bool writeOpen, const device::NetConfig& pending,
                   const std::vector<std::uint8_t>& announcement) {
   std::vector<std::uint8_t> work(announcement);
-  const engine::ConfirmAction action = engine::Confirm(gate, pending, work);
-  const bool open = gate.dialogVisible && gate.panelEnabled && gate.position < gate.maximum;
-  if (!open) {
+  const engine::ConfirmAction action = engine::Confirm(writeOpen, pending, work);
+  if (!writeOpen) {
     FUZZ_CHECK(action == engine::ConfirmAction::None);
     FUZZ_CHECK(work == announcement);
     return;
@@ -115,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::map<std::uint64_t, int> lines;           // identity -> line
   std::map<std::uint64_t, Record> lastRecord;   // identity -> last announced record
   std::map<std::uint64_t, std::uint8_t> format; // identity -> byte 2 of its first announcement
-  engine::ConfirmGate gate{true, true, gateShut ? 30 : 0, 30};
+  const bool writeOpen = !gateShut;
 
   for (int d = 0; d < kMaxDatagrams && pos + 3 <= size; ++d) {
     const std::uint8_t h = data[pos];
@@ -164,7 +164,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // another one since (bits 4-5 of the control byte).
     const int selected = selectedChoice < list.Count() ? selectedChoice : 0;
     if (confirm && out.result == engine::IntakeResult::KnownDevice && out.index == selected)
-      CheckConfirm(gate, pending, work);
+      CheckConfirm(writeOpen, pending, work);
   }
 
   // The list against the model: one line per identity, in order of first

@@ -1,24 +1,17 @@
 // What is the same on BSD sockets and on Winsock 2, written once for both:
 // socket addresses, the IPv6 probe and IPv4 group membership.
-#ifdef _WIN32
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#else
+#ifndef _WIN32
 #include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #endif
 
-#include "net/socket.h"
+#include "net/socket_native.h"
 
 namespace net::sock {
 
 namespace {
 
-const sockaddr* Raw(const Address& address) { return reinterpret_cast<const sockaddr*>(address.bytes); }
-
-// The platform's own socket type: a descriptor, or a SOCKET on Windows.
-using Native = decltype(::socket(0, 0, 0));
+using native::Native;
+using native::Raw;
 
 bool Membership(Handle handle, int name, std::uint32_t group, std::uint32_t interfaceAddress) {
   ip_mreq request{};

@@ -1,70 +1,44 @@
-// The socket seam on BSD sockets (Linux and other POSIX systems).
+// The socket seam on BSD sockets, for any POSIX system: what only some
+// systems offer (close-on-exec at creation, forcing a receive buffer past
+// the cap, a thread's own nice value) is used where the system has it.
 #include "net/socket.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/syscall.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
 #include <vector>
 
 #include "net/errors.h"
+#include "net/socket_errors.h"
+#include "net/socket_native.h"
 
 namespace net {
 
 int WindowsSocketCode(int platformError) {
   switch (platformError) {
-    case EINTR: return 10004;
-    case EBADF: return 10009;
-    case EACCES: return 10013;
-    case EFAULT: return 10014;
-    case EINVAL: return 10022;
-    case EMFILE: return 10024;
-    case EWOULDBLOCK: return 10035;
+#define ORVEN_CODE_OF(code, errnoName, text) \
+  case errnoName: return code;
+    ORVEN_SOCKET_ERRORS(ORVEN_CODE_OF)
+#undef ORVEN_CODE_OF
+    // Other names of the same meaning, where the system has them.
 #if EAGAIN != EWOULDBLOCK
     case EAGAIN: return 10035;
 #endif
-    case EINPROGRESS: return 10036;
-    case EALREADY: return 10037;
-    case ENOTSOCK: return 10038;
-    case EDESTADDRREQ: return 10039;
-    case EMSGSIZE: return 10040;
-    case EPROTOTYPE: return 10041;
-    case ENOPROTOOPT: return 10042;
-    case EPROTONOSUPPORT: return 10043;
-    case ESOCKTNOSUPPORT: return 10044;
-    case EOPNOTSUPP: return 10045;
 #if defined(ENOTSUP) && ENOTSUP != EOPNOTSUPP
     case ENOTSUP: return 10045;
 #endif
-    case EPFNOSUPPORT: return 10046;
-    case EAFNOSUPPORT: return 10047;
-    case EADDRINUSE: return 10048;
-    case EADDRNOTAVAIL: return 10049;
-    case ENETDOWN: return 10050;
     // A group join with no interface for it: the network is down for it.
     case ENODEV: return 10050;
-    case ENETUNREACH: return 10051;
-    case ENETRESET: return 10052;
-    case ECONNABORTED: return 10053;
-    case ECONNRESET: return 10054;
-    case ENOBUFS: return 10055;
-    case EISCONN: return 10056;
-    case ENOTCONN: return 10057;
-    case ESHUTDOWN: return 10058;
-    case ETOOMANYREFS: return 10059;
-    case ETIMEDOUT: return 10060;
-    case ECONNREFUSED: return 10061;
-    case ELOOP: return 10062;
-    case ENAMETOOLONG: return 10063;
-    case EHOSTDOWN: return 10064;
-    case EHOSTUNREACH: return 10065;
-    case ENOTEMPTY: return 10066;
     default: return platformError;
   }
 }
@@ -79,29 +53,19 @@ namespace {
 
 int Fd(Handle handle) { return static_cast<int>(handle); }
 
-sockaddr* Raw(Address& address) { return reinterpret_cast<sockaddr*>(address.bytes); }
-const sockaddr* Raw(const Address& address) { return reinterpret_cast<const sockaddr*>(address.bytes); }
-
-struct Level {
-  int level;
-  int name;
-};
-
-Level OptionName(Option option) {
-  switch (option) {
-    case Option::Broadcast: return {SOL_SOCKET, SO_BROADCAST};
-    case Option::ReceiveBuffer: return {SOL_SOCKET, SO_RCVBUF};
-    case Option::IPv6Only: return {IPPROTO_IPV6, IPV6_V6ONLY};
-    case Option::MulticastLoop: return {IPPROTO_IP, IP_MULTICAST_LOOP};
-    case Option::MulticastTTL: return {IPPROTO_IP, IP_MULTICAST_TTL};
-  }
-  return {SOL_SOCKET, -1};
-}
+using native::OptionName;
+using native::Raw;
 
 }  // namespace
 
 Handle Open(Family family) {
-  const int fd = ::socket(family == Family::IPv6 ? AF_INET6 : AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+  const int domain = family == Family::IPv6 ? AF_INET6 : AF_INET;
+#ifdef SOCK_CLOEXEC
+  const int fd = ::socket(domain, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+#else
+  const int fd = ::socket(domain, SOCK_DGRAM, IPPROTO_UDP);
+  if (fd >= 0) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+#endif
   return fd < 0 ? kNone : fd;
 }
 
@@ -126,7 +90,7 @@ bool LocalAddress(Handle handle, Address& out) {
 }
 
 bool SetOption(Handle handle, Option option, int value) {
-  const Level o = OptionName(option);
+  const native::OptionLevel o = OptionName(option);
   if (option == Option::MulticastLoop || option == Option::MulticastTTL) {
     const unsigned char byte = static_cast<unsigned char>(value);
     return ::setsockopt(Fd(handle), o.level, o.name, &byte, sizeof byte) == 0;
@@ -135,7 +99,7 @@ bool SetOption(Handle handle, Option option, int value) {
 }
 
 bool GetOption(Handle handle, Option option, int& value) {
-  const Level o = OptionName(option);
+  const native::OptionLevel o = OptionName(option);
   value = 0;
   socklen_t length = sizeof value;
   return ::getsockopt(Fd(handle), o.level, o.name, &value, &length) == 0;
@@ -176,13 +140,18 @@ int WaitReadable(const Handle* handles, bool* readable, std::size_t count, int t
 Received Receive(Handle handle, std::uint8_t* buffer, std::size_t size, std::size_t& length,
                  Address& source) {
   for (;;) {
-    socklen_t sourceLength = sizeof source.bytes;
-    // MSG_TRUNC: the datagram's real length, also when it was longer than the buffer.
-    const ssize_t n = ::recvfrom(Fd(handle), buffer, size, MSG_TRUNC | MSG_DONTWAIT, Raw(source), &sourceLength);
+    iovec part{buffer, size};
+    msghdr message{};
+    message.msg_name = Raw(source);
+    message.msg_namelen = sizeof source.bytes;
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    const ssize_t n = ::recvmsg(Fd(handle), &message, MSG_DONTWAIT);
     if (n >= 0) {
-      source.length = static_cast<int>(sourceLength);
+      source.length = static_cast<int>(message.msg_namelen);
       length = static_cast<std::size_t>(n);
-      return length > size ? Received::Oversized : Received::Datagram;
+      // MSG_TRUNC: the datagram was longer than the buffer.
+      return (message.msg_flags & MSG_TRUNC) != 0 ? Received::Oversized : Received::Datagram;
     }
     if (errno == EINTR) continue;
     if (errno == EAGAIN || errno == EWOULDBLOCK) return Received::Nothing;
@@ -204,13 +173,16 @@ Sent SendTo(Handle handle, const std::uint8_t* data, std::size_t size, const Add
 
 // One step above the normal priority, like the highest normal thread
 // priority on Windows. On Linux the nice value of the thread is what counts
-// for normal threads.
+// for normal threads; elsewhere POSIX gives a normal thread no priority of
+// its own, and it stays.
 void RaiseThreadPriority() noexcept {
+#ifdef __linux__
   const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
   errno = 0;
   const int current = ::getpriority(PRIO_PROCESS, tid);
   if (errno != 0) return;
   ::setpriority(PRIO_PROCESS, tid, current > -18 ? current - 2 : -20);
+#endif
 }
 
 }  // namespace net::sock

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "net/errors.h"
+#include "net/socket_native.h"
 
 namespace net {
 
@@ -41,24 +42,8 @@ void StartWinsock() {
 
 SOCKET Sock(Handle handle) { return static_cast<SOCKET>(handle); }
 
-sockaddr* Raw(Address& address) { return reinterpret_cast<sockaddr*>(address.bytes); }
-const sockaddr* Raw(const Address& address) { return reinterpret_cast<const sockaddr*>(address.bytes); }
-
-struct Level {
-  int level;
-  int name;
-};
-
-Level OptionName(Option option) {
-  switch (option) {
-    case Option::Broadcast: return {SOL_SOCKET, SO_BROADCAST};
-    case Option::ReceiveBuffer: return {SOL_SOCKET, SO_RCVBUF};
-    case Option::IPv6Only: return {IPPROTO_IPV6, IPV6_V6ONLY};
-    case Option::MulticastLoop: return {IPPROTO_IP, IP_MULTICAST_LOOP};
-    case Option::MulticastTTL: return {IPPROTO_IP, IP_MULTICAST_TTL};
-  }
-  return {SOL_SOCKET, -1};
-}
+using native::OptionName;
+using native::Raw;
 
 // Waits up to timeoutMs for room to send.
 void WaitWritable(Handle handle, int timeoutMs) {
@@ -102,13 +87,13 @@ bool LocalAddress(Handle handle, Address& out) {
 }
 
 bool SetOption(Handle handle, Option option, int value) {
-  const Level o = OptionName(option);
+  const native::OptionLevel o = OptionName(option);
   const DWORD dword = static_cast<DWORD>(value);
   return ::setsockopt(Sock(handle), o.level, o.name, reinterpret_cast<const char*>(&dword), sizeof dword) == 0;
 }
 
 bool GetOption(Handle handle, Option option, int& value) {
-  const Level o = OptionName(option);
+  const native::OptionLevel o = OptionName(option);
   DWORD dword = 0;
   int length = sizeof dword;
   const bool ok = ::getsockopt(Sock(handle), o.level, o.name, reinterpret_cast<char*>(&dword), &length) == 0;

@@ -2,6 +2,8 @@
 
 #include <thread>
 
+#include "net/open_socket.h"
+
 namespace net {
 
 namespace {
@@ -20,32 +22,26 @@ void CloseHandle(TIdSocketHandle& binding) noexcept {
   binding.HandleAllocated = false;
 }
 
-// Creates the binding's socket and binds it to the binding's address (empty:
-// the wildcard address) and port, without any address reuse. Afterwards the
-// binding holds what the socket is bound to. On failure nothing stays open.
-void AllocateAndBind(TIdSocketHandle& binding) {
-  const sock::Family family = FamilyOf(binding);
-  const sock::Handle handle = sock::Open(family);
-  if (handle == sock::kNone) ThrowSocketError();
-  binding.Handle = handle;
+// Opens the binding's socket as 'spec' says, at the binding's address
+// (empty: the wildcard address) and port, without any address reuse.
+// Afterwards the binding holds what the socket is bound to. On failure
+// nothing stays open: a failed bind throws EIdCouldNotBindSocket, any other
+// step EIdSocketError.
+void AllocateAndBind(TIdSocketHandle& binding, sock::SocketSpec spec = {}) {
+  spec.family = FamilyOf(binding);
+  spec.address = binding.IP;
+  spec.port = binding.Port;
+  const sock::Opened opened = sock::OpenSocket(spec);
+  if (!opened.ok()) {
+    if (opened.failedAt == sock::OpenStep::Bind) throw EIdCouldNotBindSocket();
+    throw EIdSocketError(opened.error);
+  }
+  binding.Handle = opened.handle;
   binding.HandleAllocated = true;
-  binding.BroadcastEnabled = false;
-
-  // IPv6 traffic only, so the socket never collides with the IPv4 one.
-  if (family == sock::Family::IPv6 && !sock::SetOption(handle, sock::Option::IPv6Only, 1)) {
-    const int code = LastSocketError();
-    CloseHandle(binding);
-    throw EIdSocketError(code);
-  }
-  sock::Address local = sock::AnyAddress(family, binding.Port);
-  const bool addressOk = binding.IP.empty() || sock::ParseAddress(family, binding.IP, binding.Port, local);
-  if (!addressOk || !sock::Bind(handle, local)) {
-    CloseHandle(binding);
-    throw EIdCouldNotBindSocket();
-  }
+  binding.BroadcastEnabled = spec.broadcast;
 
   sock::Address bound;
-  if (sock::LocalAddress(handle, bound)) {
+  if (sock::LocalAddress(opened.handle, bound)) {
     sock::AddressText(bound, binding.IP);
     binding.Port = sock::AddressPort(bound);
   }
@@ -61,8 +57,8 @@ void SetBroadcastPermission(TIdSocketHandle& binding, bool on) {
   binding.BroadcastEnabled = on;
 }
 
-// The group membership of a binding: the group, and as the interface the
-// binding's local address (the wildcard: the default multicast interface).
+// The interface of a binding's group membership: its local address (the
+// wildcard: the default multicast interface), as the join took it.
 std::uint32_t InterfaceOf(const TIdSocketHandle& binding) {
   return binding.IP.empty() ? 0 : sock::InetAddr(binding.IP);
 }
@@ -283,9 +279,10 @@ void TIdUDPServer::AddDefaultBindings() {
 }
 
 void TIdUDPServer::OpenBinding(TIdSocketHandle& binding) {
-  AllocateAndBind(binding);
-  SetBroadcastPermission(binding, BroadcastEnabled);
-  sock::EnlargeReceiveBuffer(binding.Handle, kReceiveBufferBytes);
+  sock::SocketSpec spec;
+  spec.broadcast = BroadcastEnabled;
+  spec.receiveBuffer = kReceiveBufferBytes;
+  AllocateAndBind(binding, spec);
 }
 
 void TIdUDPServer::StartThreads() {
@@ -368,9 +365,10 @@ void TIdIPMCastClient::AddDefaultBindings() { AddBinding(TIdIPVersion::Id_IPv4);
 
 void TIdIPMCastClient::OpenBinding(TIdSocketHandle& binding) {
   binding.IPVersion = TIdIPVersion::Id_IPv4;  // the group is an IPv4 group
-  AllocateAndBind(binding);
-  sock::EnlargeReceiveBuffer(binding.Handle, kReceiveBufferBytes);
-  if (!sock::JoinGroup(binding.Handle, sock::InetAddr(MulticastGroup), InterfaceOf(binding))) ThrowSocketError();
+  sock::SocketSpec spec;
+  spec.receiveBuffer = kReceiveBufferBytes;
+  spec.group = sock::InetAddr(MulticastGroup);
+  AllocateAndBind(binding, spec);
 }
 
 void TIdIPMCastClient::ReleaseBinding(TIdSocketHandle& binding) noexcept {
@@ -400,21 +398,19 @@ std::string Trimmed(const std::string& text) {
 
 }  // namespace
 
+// The sender's socket, opened at its first broadcast: IPv4, on the wildcard
+// address at the port the system picks, kept until destruction.
+void TIdUDPClient::OpenSender() {
+  binding_.IP.clear();
+  binding_.Port = 0;
+  binding_.IPVersion = TIdIPVersion::Id_IPv4;
+  sock::SocketSpec spec;
+  spec.broadcast = BroadcastEnabled;
+  AllocateAndBind(binding_, spec);
+}
+
 void TIdUDPClient::Broadcast(const TIdBytes& AData, std::uint16_t APort, const std::string& AIP) {
-  if (!binding_.HandleAllocated) {
-    binding_.IP.clear();
-    binding_.Port = 0;
-    binding_.IPVersion = TIdIPVersion::Id_IPv4;
-    AllocateAndBind(binding_);  // the system picks the source port, kept until destruction
-    if (BroadcastEnabled) {
-      try {
-        SetBroadcastPermission(binding_, true);
-      } catch (...) {
-        CloseHandle(binding_);
-        throw;
-      }
-    }
-  }
+  if (!binding_.HandleAllocated) OpenSender();
 
   std::string ip = Trimmed(AIP);
   if (ip.empty()) ip = "255.255.255.255";

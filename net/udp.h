@@ -161,6 +161,7 @@ class TIdUDPClient {
   bool BroadcastPermission() const;
 
  private:
+  void OpenSender();
   TIdSocketHandle binding_;
 };
 

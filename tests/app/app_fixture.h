@@ -25,6 +25,7 @@
 #include "device/fields.h"
 #include "net/socket.h"
 #include "orvenapi3/orvenapi3.h"
+#include "packets.h"
 
 namespace apptest {
 
@@ -44,9 +45,7 @@ inline device::NetConfig Config(int n = 1) {
 
 inline net::TIdBytes Packet(unsigned long long ident, const device::NetConfig& c, unsigned char kind = 0xFF,
                             unsigned char flag = 0) {
-  net::TIdBytes p(74);
-  OrvenBuildPacket(p.data(), 74, kind, flag, ident, reinterpret_cast<const unsigned char*>(&c));
-  return p;
+  return Announcement(ident, c, kind, flag);
 }
 
 // What a message box showed.

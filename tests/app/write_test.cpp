@@ -8,17 +8,12 @@
 
 #include <memory>
 
+#include "packets.h"
 #include "set_packet.h"
 
 using namespace apptest;
 
 namespace {
-
-wire::Record Held(const device::NetConfig& c) {
-  wire::Record r;
-  std::memcpy(r.data(), &c, r.size());
-  return r;
-}
 
 // The record of Config(1) as the panel shows it, with the name edited to
 // "新名称": the bytes a write of it must carry.
@@ -34,12 +29,6 @@ wire::RecordFields EditedRecord() {
   r.gatePAddr = {192, 168, 1, 1};
   r.dns1PAddr = {192, 168, 1, 1};
   return r;
-}
-
-device::NetConfig AsConfig(const wire::Record& r) {
-  device::NetConfig c;
-  std::memcpy(&c, r.data(), r.size());
-  return c;
 }
 
 }  // namespace

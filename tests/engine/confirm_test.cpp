@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "engine/intake.h"
+#include "engine/confirm.h"
 #include "packets.h"
 #include "set_packet.h"
 
@@ -9,7 +9,7 @@ using namespace engine;
 namespace {
 
 constexpr unsigned long long kIdent = 0x0012AB34CD5601ull;
-const ConfirmGate kOpen{true, true, 5, 30};
+constexpr bool kOpen = true;
 
 // SampleConfig(2) as the bytes a device receives.
 wire::Record SampleRecord2() {
@@ -25,13 +25,12 @@ wire::Record SampleRecord2() {
 
 }  // namespace
 
-TEST(Confirm, GateShutWhenDialogHiddenPanelDisabledOrTimeRunOut) {
+TEST(Confirm, NothingWhileNoWriteIsOpen) {
   const auto pending = SampleConfig(2);
-  for (const ConfirmGate& gate : {ConfirmGate{false, true, 0, 30}, ConfirmGate{true, false, 0, 30},
-                                  ConfirmGate{true, true, 30, 30}, ConfirmGate{true, true, 31, 30}}) {
-    auto work = Announcement(kIdent, SampleConfig(1));
+  for (const auto& announced : {SampleConfig(1), pending}) {
+    auto work = Announcement(kIdent, announced);
     const auto before = work;
-    EXPECT_EQ(Confirm(gate, pending, work), ConfirmAction::None);
+    EXPECT_EQ(Confirm(false, pending, work), ConfirmAction::None);
     EXPECT_EQ(work, before);
   }
 }
@@ -40,8 +39,6 @@ TEST(Confirm, EqualAnnouncementIsSuccess) {
   const auto pending = SampleConfig(2);
   auto work = Announcement(kIdent, pending, 0xFC);
   EXPECT_EQ(Confirm(kOpen, pending, work), ConfirmAction::Success);
-  EXPECT_EQ(Confirm({true, true, 0, 30}, pending, work), ConfirmAction::Success);
-  EXPECT_EQ(Confirm({true, true, 29, 30}, pending, work), ConfirmAction::Success);
 }
 
 TEST(Confirm, DifferentAnnouncementBecomesTheConfigurationSetPacket) {

@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
-#include "engine/intake.h"
+#include "device/display.h"
+#include "engine/panel.h"
+#include "engine/rules.h"
 #include "packets.h"
 #include "set_packet.h"
 
 #include <cstring>
 
 using namespace engine;
+using device::FourthHAddrByteText;
 
 TEST(FourthHAddrByte, ByteSumForFormatOne) {
   EXPECT_EQ(FourthHAddrByteText("00112233445566", 1), "65");
@@ -39,12 +42,6 @@ PanelValues Panel() {
   p.pAddr = "192.168.1.101";
   p.subNetMask = "255.255.255.0";
   return p;
-}
-
-wire::Record Held(const device::NetConfig& c) {
-  wire::Record r;
-  std::memcpy(r.data(), &c, r.size());
-  return r;
 }
 
 // The panel above as the 60 bytes a device receives.

@@ -12,7 +12,7 @@
 
 #include <memory>
 
-#include "widgets/cspin.h"
+#include "widgets/cspin_edit.h"
 
 // The main window's font size: characters 15 pixels high.
 inline QFont FifteenPixelFont() {

@@ -25,12 +25,6 @@ std::string deviceNameUtf8(std::size_t index) {
 
 }  // namespace
 
-std::string identText(std::uint64_t ident) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%014llX", static_cast<unsigned long long>(ident));
-  return text;
-}
-
 std::string ipText(const Config& config, std::size_t offset) {
   char text[16];
   std::snprintf(text, sizeof text, "%u.%u.%u.%u", config[offset], config[offset + 1], config[offset + 2],

@@ -21,8 +21,6 @@ constexpr std::size_t AutoIP = 0, ServerPAddr = 1, ServerPort = 5, HAddr = 7, De
                       DNS1PAddr = 52, DNS2PAddr = 56;
 }
 
-// Identity as upper-case hexadecimal, at least 14 digits, never cut.
-std::string identText(std::uint64_t ident);
 // Dotted quad of the 4 bytes at config[offset] (network order).
 std::string ipText(const Config& config, std::size_t offset);
 // The device name (up to the first zero, at most 31 bytes) converted from

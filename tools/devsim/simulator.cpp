@@ -6,8 +6,10 @@
 #include <deque>
 #include <vector>
 
+#include "device/fields.h"
+#include "device/protocol.h"
 #include "net/errors.h"
-#include "net/socket.h"
+#include "net/open_socket.h"
 #include "orvenapi3/orvenapi3.h"
 
 namespace devsim {
@@ -17,9 +19,7 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using std::chrono::nanoseconds;
 
-constexpr std::uint16_t kBroadcastPort = 60080;
-constexpr std::uint16_t kMulticastPort = 60081;
-constexpr const char* kMulticastGroup = "230.1.1.100";
+namespace proto = device::protocol;
 // Upper bounds that keep every pass of the loop short.
 constexpr int kMaxPollMs = 100;
 constexpr int kMaxDatagramsPerPass = 512;
@@ -39,9 +39,8 @@ std::string endpointText(const net::sock::Address& address) {
   return text + ":" + std::to_string(net::sock::AddressPort(address));
 }
 
-// The reason of the last socket failure, as text.
-std::string lastErrorText() {
-  const int code = net::LastSocketError();
+// The reason of a socket failure (by default the last one), as text.
+std::string lastErrorText(int code = net::LastSocketError()) {
   const std::string description = net::SocketErrorDescription(code);
   return (description.empty() ? "socket error" : description) + " (" + std::to_string(code) + ")";
 }
@@ -55,26 +54,40 @@ class Socket {
   net::sock::Handle handle() const { return handle_; }
 
   bool open(const Options& options, std::uint16_t& boundPort, std::string& error) {
-    using net::sock::Option;
-    handle_ = net::sock::Open(net::sock::Family::IPv4);
-    if (handle_ == net::sock::kNone) return fail("socket", error);
-    if (!net::sock::SetOption(handle_, Option::Broadcast, 1)) return fail("SO_BROADCAST", error);
-    if (!net::sock::SetOption(handle_, Option::MulticastLoop, 1)) return fail("IP_MULTICAST_LOOP", error);
-    if (!net::sock::SetOption(handle_, Option::MulticastTTL, 1)) return fail("IP_MULTICAST_TTL", error);
+    net::sock::SocketSpec spec;
+    spec.port = options.port;
+    if (options.bindLoopback) spec.address = "127.0.0.1";
+    spec.broadcast = true;
+    spec.multicastSender = true;
     // Room for bursts of configuration-sets aimed at thousands of devices.
-    net::sock::SetOption(handle_, Option::ReceiveBuffer, 4 * 1024 * 1024);
-    net::sock::Address local = net::sock::AnyAddress(net::sock::Family::IPv4, options.port);
-    if (options.bindLoopback) net::sock::ParseAddress(net::sock::Family::IPv4, "127.0.0.1", options.port, local);
-    if (!net::sock::Bind(handle_, local)) return fail("bind", error);
-    if (!net::sock::LocalAddress(handle_, local)) return fail("getsockname", error);
+    spec.receiveBuffer = 4 * 1024 * 1024;
+    const net::sock::Opened opened = net::sock::OpenSocket(spec);
+    if (!opened.ok()) {
+      error = std::string(stepName(opened.failedAt)) + ": " + lastErrorText(opened.error);
+      return false;
+    }
+    handle_ = opened.handle;
+    net::sock::Address local;
+    if (!net::sock::LocalAddress(handle_, local)) {
+      error = "getsockname: " + lastErrorText();
+      return false;
+    }
     boundPort = net::sock::AddressPort(local);
     return true;
   }
 
  private:
-  bool fail(const char* what, std::string& error) {
-    error = std::string(what) + ": " + lastErrorText();
-    return false;
+  static const char* stepName(net::sock::OpenStep step) {
+    switch (step) {
+      case net::sock::OpenStep::Create: return "socket";
+      case net::sock::OpenStep::IPv6Only: return "IPV6_V6ONLY";
+      case net::sock::OpenStep::Broadcast: return "SO_BROADCAST";
+      case net::sock::OpenStep::MulticastLoop: return "IP_MULTICAST_LOOP";
+      case net::sock::OpenStep::MulticastTTL: return "IP_MULTICAST_TTL";
+      case net::sock::OpenStep::Bind: return "bind";
+      case net::sock::OpenStep::Join: return "IP_ADD_MEMBERSHIP";
+    }
+    return "socket";
   }
   net::sock::Handle handle_ = net::sock::kNone;
 };
@@ -95,8 +108,8 @@ class Simulator {
  public:
   Simulator(const Options& options, const Fleet& fleetInit, Counters& counters)
       : options_(options), fleet_(fleetInit), counters_(counters), buffer_(kReceiveBufferSize) {
-    if (options.mode != Mode::Multicast) addTarget("255.255.255.255", kBroadcastPort, "broadcast");
-    if (options.mode != Mode::Broadcast) addTarget(kMulticastGroup, kMulticastPort, "multicast");
+    if (options.mode != Mode::Multicast) addTarget("255.255.255.255", proto::kBroadcastPort, "broadcast");
+    if (options.mode != Mode::Broadcast) addTarget(proto::kGroup, proto::kGroupPort, "multicast");
   }
 
   bool run(const volatile std::sig_atomic_t& stopFlag, std::string& error) {
@@ -189,7 +202,7 @@ class Simulator {
       if (!options_.quiet) {
         char kindText[4];
         std::snprintf(kindText, sizeof kindText, "%02X", kind);
-        printLine("announced " + identText(fleet_.ident(index)) + " kind=" + kindText + " via=" + target.name);
+        printLine("announced " + device::IdentityText(fleet_.ident(index)) + " kind=" + kindText + " via=" + target.name);
       }
     }
   }
@@ -233,13 +246,13 @@ class Simulator {
         ++counters_.unknownIdents;
         if (!options_.quiet)
           printLine("dropped from=" + source + " bytes=" + std::to_string(length) +
-                    " reason=unknown-ident " + identText(result.ident));
+                    " reason=unknown-ident " + device::IdentityText(result.ident));
         return;
       case Intake::ConfigSet:
         break;
     }
     ++counters_.setsReceived;
-    const std::string ident = identText(result.ident);
+    const std::string ident = device::IdentityText(result.ident);
     printLine("set-received " + ident + " from=" + source);
     if (fleet_.ignoresSets(result.index)) {
       ++counters_.ignoredSets;
@@ -271,7 +284,7 @@ class Simulator {
     fleet_.apply(index, config);
     ++counters_.applied;
     const Config shown = fleet_.announced(index);
-    printLine("applied " + identText(fleet_.ident(index)) + " ip=" + ipText(shown, cfg::PAddr) +
+    printLine("applied " + device::IdentityText(fleet_.ident(index)) + " ip=" + ipText(shown, cfg::PAddr) +
               " autoip=" + std::to_string(shown[cfg::AutoIP]) + " name=" + nameText(shown));
     announce(index, ORVEN_KIND_APPLIED);
   }

@@ -1,4 +1,5 @@
-// Announcement and packet builders for engine tests.
+// Records and announcements for the tests: a sample record, an announcement
+// carrying a record, and a record held in memory as its 60 bytes.
 #pragma once
 
 #include <cstring>
@@ -7,6 +8,7 @@
 #include "device/fields.h"
 #include "device/netconfig.h"
 #include "orvenapi3/orvenapi3.h"
+#include "set_packet.h"
 
 inline device::NetConfig SampleConfig(int n = 1) {
   device::NetConfig c;
@@ -24,4 +26,17 @@ inline std::vector<std::uint8_t> Announcement(unsigned long long ident, const de
   std::vector<std::uint8_t> p(74);
   OrvenBuildPacket(p.data(), 74, kind, flag, ident, reinterpret_cast<const unsigned char*>(&c));
   return p;
+}
+
+// The 60 bytes of a record held in memory, and back.
+inline wire::Record Held(const device::NetConfig& c) {
+  wire::Record r;
+  std::memcpy(r.data(), &c, r.size());
+  return r;
+}
+
+inline device::NetConfig AsConfig(const wire::Record& r) {
+  device::NetConfig c;
+  std::memcpy(&c, r.data(), r.size());
+  return c;
 }

@@ -1,67 +1,25 @@
-#include "widgets/cspin.h"
+#include "widgets/cspin_edit.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QCoreApplication>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QFocusEvent>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QGuiApplication>
-#include <QImage>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLocale>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QPointer>
 #include <QStyle>
 #include <QStyleOption>
-#include <QTimer>
-#include <QtDebug>
-#include <qdrawutil.h>
 
 #include <algorithm>
 #include <climits>
 #include <optional>
-
-// ---------------------------------------------------------------------------
-// Beep and exception hand-off
-
-namespace widgets {
-namespace {
-int gBeepCount = 0;
-ExceptionHandler& Handler() {
-  static ExceptionHandler handler;
-  return handler;
-}
-}  // namespace
-
-void Beep() {
-  ++gBeepCount;
-  QApplication::beep();
-}
-
-int BeepCount() { return gBeepCount; }
-
-void SetExceptionHandler(ExceptionHandler handler) { Handler() = std::move(handler); }
-
-void ReportException(std::exception_ptr error) {
-  if (ExceptionHandler& handler = Handler()) {
-    handler(error);
-    return;
-  }
-  try {
-    std::rethrow_exception(error);
-  } catch (const std::exception& e) {
-    qWarning("spin edit: unhandled error in an arrow click: %s", e.what());
-  } catch (...) {
-    qWarning("spin edit: unhandled error in an arrow click");
-  }
-}
-
-}  // namespace widgets
 
 namespace {
 
@@ -92,261 +50,7 @@ int SaturateToInt(long long v) {
   return static_cast<int>(std::clamp<long long>(v, INT_MIN, INT_MAX));
 }
 
-// 9 x 6 triangle, rows 7, 5, 3 and 1 pixels wide, one-pixel margin.
-QPixmap Triangle(bool pointUp) {
-  QImage img(9, 6, QImage::Format_ARGB32);
-  img.fill(Qt::transparent);
-  for (int row = 0; row < 4; ++row) {  // row 0 is the widest
-    const int width = 7 - 2 * row;
-    const int y = pointUp ? 4 - row : 1 + row;
-    for (int x = 0; x < width; ++x) img.setPixel(1 + row + x, y, qRgba(0, 0, 0, 255));
-  }
-  return QPixmap::fromImage(img);
-}
-
 }  // namespace
-
-// ---------------------------------------------------------------------------
-// TTimerSpeedButton
-
-TTimerSpeedButton::TTimerSpeedButton(QWidget* parent) : QAbstractButton(parent) {
-  // Drawn and driven by the mouse only; the keyboard focus stays elsewhere.
-  setFocusPolicy(Qt::NoFocus);
-  setAutoRepeat(false);
-}
-
-void TTimerSpeedButton::setShowFocusRect(bool on) {
-  if (FShowFocusRect == on) return;
-  FShowFocusRect = on;
-  update();
-}
-
-void TTimerSpeedButton::setGlyph(const QPixmap& glyph) {
-  FGlyph = glyph;
-  update();
-}
-
-QSize TTimerSpeedButton::sizeHint() const { return FGlyph.size() + QSize(6, 4); }
-
-void TTimerSpeedButton::Click() { emit clicked(isChecked()); }
-
-void TTimerSpeedButton::CancelRepeat() {
-  if (FRepeatTimer) FRepeatTimer->stop();
-  FMouseCaptured = false;
-  FCancelled = true;
-  setDown(false);
-}
-
-bool TTimerSpeedButton::event(QEvent* e) {
-  // A modal window opening over ours (an error shown while the press moved
-  // the focus, or by a step's change handler) ends the press and its repeat.
-  if (e->type() == QEvent::WindowBlocked) CancelRepeat();
-  return QAbstractButton::event(e);
-}
-
-void TTimerSpeedButton::mousePressEvent(QMouseEvent* e) {
-  QPointer<TTimerSpeedButton> self(this);
-  FCancelled = false;
-  emit MouseDown(e->button());
-  if (!self) return;
-  // The press moved the focus, and a message box opened meanwhile (before
-  // the press reached the arrow, or while the arrow passed it on) took the
-  // release: the press is over before it began.
-  const bool released = e->spontaneous() && !(QGuiApplication::mouseButtons() & e->button());
-  if (FCancelled || released) {
-    CancelRepeat();
-    e->accept();
-    return;
-  }
-  QAbstractButton::mousePressEvent(e);
-  if (e->button() == Qt::LeftButton) FMouseCaptured = true;
-  // Other buttons end here too instead of reaching the edit beneath.
-  e->accept();
-  if (FAllowTimer) {
-    if (!FRepeatTimer) {
-      FRepeatTimer = new QTimer(this);
-      connect(FRepeatTimer, &QTimer::timeout, this, &TTimerSpeedButton::TimerExpired);
-    }
-    FRepeatTimer->setInterval(kInitRepeatPause);
-    FRepeatTimer->start();
-  }
-}
-
-void TTimerSpeedButton::mouseMoveEvent(QMouseEvent* e) {
-  if (FCancelled) {
-    e->accept();
-    return;
-  }
-  QAbstractButton::mouseMoveEvent(e);
-}
-
-void TTimerSpeedButton::mouseReleaseEvent(QMouseEvent* e) {
-  QPointer<TTimerSpeedButton> self(this);
-  if (e->button() == Qt::LeftButton) FMouseCaptured = false;
-  if (!FCancelled) QAbstractButton::mouseReleaseEvent(e);  // clicks when over the button
-  if (!self) return;
-  if (FRepeatTimer) FRepeatTimer->stop();
-  e->accept();
-}
-
-void TTimerSpeedButton::TimerExpired() {
-  FRepeatTimer->setInterval(kRepeatPause);
-  if (isDown() && FMouseCaptured) Click();
-}
-
-void TTimerSpeedButton::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  const bool down = isDown();
-  qDrawWinButton(&p, rect(), palette(), down, &palette().brush(QPalette::Button));
-
-  QPixmap glyph = FGlyph;
-  if (!glyph.isNull()) {
-    if (!isEnabled()) {
-      QStyleOption opt;
-      opt.initFrom(this);
-      glyph = style()->generatedIconPixmap(QIcon::Disabled, glyph, &opt);
-    }
-    const QSize gs = glyph.deviceIndependentSize().toSize();
-    int x = (width() - gs.width()) / 2;
-    int y = (height() - gs.height()) / 2;
-    if (down) {
-      ++x;
-      ++y;
-    }
-    p.drawPixmap(x, y, glyph);
-  }
-
-  if (FShowFocusRect) {
-    QStyleOptionFocusRect fr;
-    fr.initFrom(this);
-    fr.rect = rect().adjusted(3, 3, -3, -3);
-    if (down) fr.rect.translate(1, 1);
-    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &fr, &p, this);
-  }
-}
-
-// ---------------------------------------------------------------------------
-// TCSpinButton
-
-TCSpinButton::TCSpinButton(QWidget* parent) : QWidget(parent) {
-  setAutoFillBackground(true);
-  setFocusPolicy(Qt::NoFocus);  // not a tab stop unless asked
-  setMinimumWidth(15);          // narrower arrows are widened to 15
-
-  auto make = [this](const QPixmap& glyph) {
-    auto* b = new TTimerSpeedButton(this);
-    b->setAllowTimer(true);
-    b->setGlyph(glyph);
-    connect(b, &QAbstractButton::clicked, this, [this, b] { BtnClick(b); });
-    connect(b, &TTimerSpeedButton::MouseDown, this,
-            [this, b](Qt::MouseButton mb) { BtnMouseDown(b, mb); });
-    b->show();
-    return b;
-  };
-  FUpButton = make(DefaultUpGlyph());
-  FDownButton = make(DefaultDownGlyph());
-
-  resize(20, 25);
-  AdjustArrows();
-  FFocusedButton = FUpButton;
-}
-
-QPixmap TCSpinButton::DefaultUpGlyph() { return Triangle(true); }
-QPixmap TCSpinButton::DefaultDownGlyph() { return Triangle(false); }
-
-QPixmap TCSpinButton::UpGlyph() const { return FUpButton->Glyph(); }
-void TCSpinButton::setUpGlyph(const QPixmap& glyph) {
-  FUpButton->setGlyph(glyph.isNull() ? DefaultUpGlyph() : glyph);
-}
-QPixmap TCSpinButton::DownGlyph() const { return FDownButton->Glyph(); }
-void TCSpinButton::setDownGlyph(const QPixmap& glyph) {
-  FDownButton->setGlyph(glyph.isNull() ? DefaultDownGlyph() : glyph);
-}
-
-void TCSpinButton::resizeEvent(QResizeEvent* e) {
-  QWidget::resizeEvent(e);
-  AdjustArrows();
-}
-
-// Up arrow on the upper half, down arrow on the rest, one pixel of overlap.
-void TCSpinButton::AdjustArrows() {
-  const int w = std::max(width(), 15);
-  const int h = height();
-  FUpButton->setGeometry(0, 0, w, h / 2);
-  const int upHeight = FUpButton->height();
-  FDownButton->setGeometry(0, upHeight - 1, w, h - upHeight + 1);
-  if (w != width()) resize(w, h);
-}
-
-bool TCSpinButton::CanTakeFocus(const QWidget* w) const {
-  return w->isEnabled() && w->isVisible();
-}
-
-void TCSpinButton::SetFocusBtn(TTimerSpeedButton* button) {
-  if (TabStop() && CanTakeFocus(this) && button != FFocusedButton) {
-    FFocusedButton->setShowFocusRect(false);
-    FFocusedButton = button;
-    if (hasFocus()) {
-      FFocusedButton->setShowFocusRect(true);
-      update();
-    }
-  }
-}
-
-void TCSpinButton::BtnClick(TTimerSpeedButton* button) {
-  const ClickHandler handler = button == FUpButton ? FOnUpClick : FOnDownClick;
-  if (!handler) return;
-  try {
-    handler(this);
-  } catch (...) {
-    button->CancelRepeat();
-    widgets::ReportException(std::current_exception());
-  }
-}
-
-void TCSpinButton::BtnMouseDown(TTimerSpeedButton* button, Qt::MouseButton mouseButton) {
-  if (mouseButton != Qt::LeftButton) return;
-  SetFocusBtn(button);
-  if (FFocusControl && (FFocusControl->focusPolicy() & Qt::TabFocus) &&
-      CanTakeFocus(FFocusControl) && !FFocusControl->hasFocus()) {
-    FFocusControl->setFocus(Qt::OtherFocusReason);
-  } else if (TabStop() && !hasFocus() && CanTakeFocus(this)) {
-    setFocus(Qt::OtherFocusReason);
-  }
-}
-
-void TCSpinButton::keyPressEvent(QKeyEvent* e) {
-  switch (e->key()) {
-    case Qt::Key_Up:
-      SetFocusBtn(FUpButton);
-      FUpButton->Click();
-      break;
-    case Qt::Key_Down:
-      SetFocusBtn(FDownButton);
-      FDownButton->Click();
-      break;
-    case Qt::Key_Space:
-      FFocusedButton->Click();
-      break;
-    default:
-      QWidget::keyPressEvent(e);
-      return;
-  }
-  e->accept();
-}
-
-void TCSpinButton::focusInEvent(QFocusEvent* e) {
-  QWidget::focusInEvent(e);
-  FFocusedButton->setShowFocusRect(true);
-}
-
-void TCSpinButton::focusOutEvent(QFocusEvent* e) {
-  QWidget::focusOutEvent(e);
-  FFocusedButton->setShowFocusRect(false);
-}
-
-// ---------------------------------------------------------------------------
-// TCSpinEdit
 
 TCSpinEdit::TCSpinEdit(QWidget* parent) : QLineEdit(parent) {
   FButton = new TCSpinButton(this);
@@ -614,3 +318,4 @@ void TCSpinEdit::contextMenuEvent(QContextMenuEvent* e) {
   menu->setAttribute(Qt::WA_DeleteOnClose);
   menu->popup(e->globalPos());
 }
+

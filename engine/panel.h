@@ -1,0 +1,32 @@
+// The panel's texts turned into a record, through the record conversions of
+// device/fields.h.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "device/netconfig.h"
+
+namespace engine {
+
+// The panel's contents as the record conversions read them.
+struct PanelValues {
+  bool autoChecked = false;
+  std::string serverPAddr;
+  std::function<std::int32_t()> serverPortValue;  // read when needed (reading may repair the text)
+  std::string hAddr1, hAddr2;
+  std::string deviceName;
+  std::string pAddr, subNetMask, gatePAddr, dns1PAddr, dns2PAddr;
+};
+
+// AutoIP, ServerPAddr, ServerPort, HAddr and DeviceName from the panel, in
+// that order (HAddr may raise device::EConvertError).
+void FillCommonFields(device::NetConfig& config, const PanelValues& panel);
+// The five addresses from the panel; empty edits leave 0.
+void FillAddressGroup(device::NetConfig& config, const PanelValues& panel);
+// The record the panel shows, for the change check: zeroed, the common
+// fields, then the addresses unless automatic addressing is checked.
+device::NetConfig PanelConfig(const PanelValues& panel);
+
+}  // namespace engine
