@@ -136,6 +136,7 @@ void TForm1::BuildLayout() {
   UDPClient = std::make_unique<net::TIdUDPClient>();
   UDPClient->Port = 60100;
   UDPClient->BroadcastEnabled = false;
+  UDPClient->ReservedPorts = {UDPServer->DefaultPort, IdIPMCastClient1->DefaultPort, UDPClient->Port};
 
   // Tab order: the list, then the panel's controls in their own order, which
   // puts the six address edits after the write button.

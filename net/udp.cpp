@@ -1,5 +1,6 @@
 #include "net/udp.h"
 
+#include <algorithm>
 #include <thread>
 
 namespace net {
@@ -400,12 +401,32 @@ std::string Trimmed(const std::string& text) {
 
 }  // namespace
 
+void TIdUDPClient::BindSystemChosenPort() {
+  // A reserved port the system offers stays bound until another one has been
+  // found, so that the system cannot offer it again. Each pass holds another
+  // reserved port, so there are at most ReservedPorts.size() + 1 passes; when
+  // the system has no other port left, the bind fails.
+  std::vector<TIdSocketHandle> held;
+  struct CloseHeld {
+    std::vector<TIdSocketHandle>& held;
+    ~CloseHeld() {
+      for (TIdSocketHandle& binding : held) CloseHandle(binding);
+    }
+  } closeHeld{held};
+  for (;;) {
+    TIdSocketHandle candidate;  // IPv4, wildcard address, port 0: the system's choice
+    AllocateAndBind(candidate);
+    if (std::find(ReservedPorts.begin(), ReservedPorts.end(), candidate.Port) == ReservedPorts.end()) {
+      binding_ = candidate;
+      return;
+    }
+    held.push_back(candidate);
+  }
+}
+
 void TIdUDPClient::Broadcast(const TIdBytes& AData, std::uint16_t APort, const std::string& AIP) {
   if (!binding_.HandleAllocated) {
-    binding_.IP.clear();
-    binding_.Port = 0;
-    binding_.IPVersion = TIdIPVersion::Id_IPv4;
-    AllocateAndBind(binding_);  // the system picks the source port, kept until destruction
+    BindSystemChosenPort();  // kept until destruction
     if (BroadcastEnabled) {
       try {
         SetBroadcastPermission(binding_, true);
