@@ -9,7 +9,7 @@ PACKAGES   := cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev \
               fonts-wqy-zenhei iproute2 util-linux xvfb xauth scrot \
               clang libclang-rt-14-dev python3 \
               dpkg-dev file librsvg2-bin desktop-file-utils appstream lintian x11-utils \
-              libcli11-dev nlohmann-json3-dev tcpdump
+              libcli11-dev nlohmann-json3-dev libutfcpp-dev tcpdump
 
 # The Windows build (cross-compiled with MinGW-w64, tested under Wine).
 WINDOWS_BUILD      ?= build-windows
