@@ -262,10 +262,10 @@ TEST_F(AppTest, WriteToASimulatedDeviceIsConfirmedAndAnIgnoringOneTimesOut) {
   // confirming one (its receiving thread runs on its own), overwriting the
   // entry until the device's next announcements: the entry ends up holding
   // the written record.
-  const device::DeviceEntry& entry = f1->Devices().Entry(f1->ListBox1->ItemIndex());
+  const auto held = [&] { return f1->Devices().Entry(f1->ListBox1->ItemIndex()).Config; };
   EXPECT_TRUE(WaitFor([&] {
-    return device::DeviceNameToText(entry.Config) == "三号水位站" && device::IPv4ToText(entry.Config.PAddr) == "10.1.2.3";
-  })) << device::DeviceNameToText(entry.Config) << " " << device::IPv4ToText(entry.Config.PAddr);
+    return device::DeviceNameToText(held()) == "三号水位站" && device::IPv4ToText(held().PAddr) == "10.1.2.3";
+  })) << device::DeviceNameToText(held()) << " " << device::IPv4ToText(held().PAddr);
   EXPECT_GE(sim.Lines("applied 0012AB34CD5600 ip=10.1.2.3 "), 1);
   QTest::mouseClick(f2->Button1, Qt::LeftButton);
   ASSERT_TRUE(f1->isEnabled());

@@ -12,8 +12,8 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
