@@ -1,5 +1,7 @@
 #include "app/form1.h"
 
+#include <atomic>
+
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -22,7 +24,8 @@ TForm2* Form2 = nullptr;
 
 namespace {
 
-long long g_callsAfterShutdown = 0;
+// Calls of the read events over all windows, counted before anything else.
+std::atomic<long long> g_readEventCalls{0};
 
 const QString kCaption = QStringLiteral("ORVEN网络设备现场设置程序");
 
@@ -139,6 +142,7 @@ void TForm1::BuildLayout() {
   UDPClient = std::make_unique<net::TIdUDPClient>();
   UDPClient->Port = 60100;
   UDPClient->BroadcastEnabled = false;
+  UDPClient->ReservedPorts = {UDPServer->DefaultPort, IdIPMCastClient1->DefaultPort, UDPClient->Port};
 
   // Tab order: the list, then the panel's controls in their own order, which
   // puts the six address edits after the write button.
@@ -175,14 +179,18 @@ void TForm1::WireDispatchTable() {
   // The read events run on the GUI thread through the hand-over, which
   // carries whatever they throw back to the receiving thread.
   UDPServer->OnUDPRead = [this](net::TIdUDPListenerThread* thread, const net::TIdBytes& data,
-                                net::TIdSocketHandle& binding) { UDPServerUDPRead(thread, data, binding); };
+                                net::TIdSocketHandle& binding) {
+    ++g_readEventCalls;
+    UDPServerUDPRead(thread, data, binding);
+  };
   IdIPMCastClient1->OnIPMCastRead = [this](net::TIdIPMCastClient* client, const net::TIdBytes& data,
                                            net::TIdSocketHandle& binding) {
+    ++g_readEventCalls;
     IdIPMCastClient1IPMCastRead(client, data, binding);
   };
 }
 
-long long TForm1::IntakeCallsAfterShutdown() { return g_callsAfterShutdown; }
+long long TForm1::ReadEventCalls() { return g_readEventCalls.load(); }
 
 void TForm1::DeactivateEndpoints() noexcept {
   // Before any control is torn down; from here on no datagram reaches the
@@ -239,10 +247,7 @@ void TForm1::UDPServerUDPRead(net::TIdUDPListenerThread*, const net::TIdBytes& A
 
 void TForm1::IdIPMCastClient1IPMCastRead(const void* Sender, const net::TIdBytes& AData,
                                          net::TIdSocketHandle& ABinding) {
-  if (shuttingDown_) {
-    ++g_callsAfterShutdown;
-    return;
-  }
+  if (shuttingDown_) return;
   ++intakeCalls_;
   std::vector<std::uint8_t> work(AData.begin(), AData.end());
   const engine::IntakeOutcome outcome = engine::Intake(work, devices_);

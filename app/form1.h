@@ -90,9 +90,10 @@ class TForm1 : public QWidget {
   const device::DeviceEntry* SelectedEntry();
   // Intake handler calls so far (diagnostics and tests).
   long long IntakeCalls() const { return intakeCalls_; }
-  // Intake calls that arrived after shutdown began, over all windows; the
-  // endpoints guarantee none, and the handler refuses them if one came.
-  static long long IntakeCallsAfterShutdown();
+  // Calls of the two read events over all windows, counted as they are
+  // entered. None comes once shutdown has begun (the endpoints guarantee it,
+  // and the intake handler would refuse one).
+  static long long ReadEventCalls();
   GuiHandOver& HandOverObject() { return *handOver_; }
 
  protected:

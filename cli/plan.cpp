@@ -1,6 +1,7 @@
 #include "cli/plan.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -20,6 +21,33 @@ struct Record {
   int line = 0;
   std::vector<std::string> cells;
 };
+
+// A problem as it goes to the terminal: cell texts from the file are quoted
+// in it, and a control character in one (a line break in a quoted cell, an
+// escape sequence) is shown as an escape instead of acting on the terminal
+// or breaking the one-line-per-problem layout. The C1 controls (U+0080 to
+// U+009F) count too.
+std::string Printable(const std::string& problem) {
+  std::string shown;
+  for (std::size_t i = 0; i < problem.size(); ++i) {
+    const auto b = static_cast<unsigned char>(problem[i]);
+    const auto next = i + 1 < problem.size() ? static_cast<unsigned char>(problem[i + 1]) : 0;
+    const bool c1 = b == 0xC2 && next >= 0x80 && next < 0xA0;
+    if (b >= 0x20 && b != 0x7F && !c1) {
+      shown += problem[i];
+      continue;
+    }
+    char escape[8];
+    if (c1) {
+      std::snprintf(escape, sizeof escape, "\\u%04X", next);
+      ++i;
+    } else {
+      std::snprintf(escape, sizeof escape, "\\x%02X", b);
+    }
+    shown += b == '\n' ? "\\n" : b == '\t' ? "\\t" : b == '\r' ? "\\r" : escape;
+  }
+  return shown;
+}
 
 int LineAt(const std::string& s, std::size_t offset) {
   return 1 + static_cast<int>(std::count(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(offset), '\n'));
@@ -137,7 +165,7 @@ std::vector<PlanRow> ParsePlan(const std::string& content, const std::string& fi
     problems.push_back("line " + std::to_string(header.line + 1) + ": no device rows after the header");
   if (!problems.empty() && (identityColumn == columns.end() || records.size() == 1)) {
     std::string all;
-    for (const auto& p : problems) all += (all.empty() ? "" : "\n" + fileName + ": ") + p;
+    for (const auto& p : problems) all += (all.empty() ? "" : "\n" + fileName + ": ") + Printable(p);
     throw fail(all);
   }
 
@@ -192,7 +220,7 @@ std::vector<PlanRow> ParsePlan(const std::string& content, const std::string& fi
   if (!problems.empty()) {
     std::string all;
     for (std::size_t i = 0; i < problems.size() && i < kMostProblemsShown; ++i)
-      all += (i ? "\n" + fileName + ": " : "") + problems[i];
+      all += (i ? "\n" + fileName + ": " : "") + Printable(problems[i]);
     if (problems.size() > kMostProblemsShown)
       all += "\n" + fileName + ": ... and " + std::to_string(problems.size() - kMostProblemsShown) + " more";
     throw fail(all);

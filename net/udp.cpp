@@ -1,5 +1,6 @@
 #include "net/udp.h"
 
+#include <algorithm>
 #include <thread>
 
 #include "net/open_socket.h"
@@ -399,14 +400,30 @@ std::string Trimmed(const std::string& text) {
 }  // namespace
 
 // The sender's socket, opened at its first broadcast: IPv4, on the wildcard
-// address at the port the system picks, kept until destruction.
+// address at the port the system picks, kept until destruction. A reserved
+// port the system offers stays bound until another one has been found, so
+// that the system cannot offer it again. Each pass holds another reserved
+// port, so there are at most ReservedPorts.size() + 1 passes; when the
+// system has no other port left, the bind fails.
 void TIdUDPClient::OpenSender() {
-  binding_.IP.clear();
-  binding_.Port = 0;
-  binding_.IPVersion = TIdIPVersion::Id_IPv4;
   sock::SocketSpec spec;
   spec.broadcast = BroadcastEnabled;
-  AllocateAndBind(binding_, spec);
+  std::vector<TIdSocketHandle> held;
+  struct CloseHeld {
+    std::vector<TIdSocketHandle>& held;
+    ~CloseHeld() {
+      for (TIdSocketHandle& binding : held) CloseHandle(binding);
+    }
+  } closeHeld{held};
+  for (;;) {
+    TIdSocketHandle candidate;  // IPv4, wildcard address, port 0: the system's choice
+    AllocateAndBind(candidate, spec);
+    if (std::find(ReservedPorts.begin(), ReservedPorts.end(), candidate.Port) == ReservedPorts.end()) {
+      binding_ = candidate;
+      return;
+    }
+    held.push_back(candidate);
+  }
 }
 
 void TIdUDPClient::Broadcast(const TIdBytes& AData, std::uint16_t APort, const std::string& AIP) {

@@ -150,6 +150,10 @@ class TIdUDPClient {
 
   std::uint16_t Port = 0;          // default destination of plain sends (unused by the tool)
   bool BroadcastEnabled = false;   // permission outside of Broadcast()
+  // Ports the source port must not be (the tool's own). The source port is
+  // the system's choice; when it offers one of these, the socket is bound
+  // again.
+  std::vector<std::uint16_t> ReservedPorts;
 
   // Sends AData as one datagram to AIP:APort; an empty (trimmed) AIP means
   // 255.255.255.255. Permission to broadcast is on for this one send only.

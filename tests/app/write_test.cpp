@@ -292,6 +292,8 @@ TEST_F(WriteLoopTest, PressSendsNothingThenEachOldAnnouncementGetsOnePacketUntil
   }
   EXPECT_NE(source, 60080);
   EXPECT_NE(source, 60081);
+  EXPECT_EQ(f1->UDPClient->ReservedPorts, (std::vector<std::uint16_t>{60080, 60081, 60100}))
+      << "a source port the system offers among the tool's ports is refused";
   EXPECT_TRUE(portHolder.Collect(50).empty());
   EXPECT_FALSE(f1->UDPClient->BroadcastPermission()) << "permission is off again after each send";
 

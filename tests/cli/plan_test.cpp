@@ -40,6 +40,16 @@ TEST(Plan, ReadsRfc4180CellsInAnyColumnOrderWithTheirLines) {
     EXPECT_NE(what.find("line 4: ip: 'x'"), std::string::npos) << what;
   }
   EXPECT_THROW(cli::ParsePlan("identity,name\n1,\"a\n2,b\n", "p.csv"), cli::Failure);
+  // Control characters from the file are shown escaped, one problem a line.
+  try {
+    cli::ParsePlan("identity,\"a\nb\x1B[2J\xC2\x9B\"\n1,x\n", "p.csv");
+    FAIL() << "unknown column accepted";
+  } catch (const cli::Failure& f) {
+    const std::string what = f.what();
+    EXPECT_NE(what.find("p.csv: line 1: unknown column 'a\\nb\\x1B[2J\\u009B'"), std::string::npos) << what;
+    EXPECT_EQ(what.find('\x1B'), std::string::npos) << what;
+    EXPECT_EQ(what.find("\nb"), std::string::npos) << what;
+  }
 }
 
 TEST(Plan, PreWriteChecksNameTheFieldAndSpareWhatIsNotWrong) {
