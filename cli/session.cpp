@@ -4,6 +4,7 @@
 
 #include "net/adapter.h"
 #include "net/errors.h"
+#include "net/inspect.h"
 
 namespace cli {
 
@@ -80,6 +81,11 @@ void Session::OpenReceiver(sock::Family family, std::uint16_t port, Via via, boo
   }
   if (family == sock::Family::IPv6) sock::SetOption(r.handle, sock::Option::IPv6Only, 1);
   if (!BindSocket(r.handle, family, port)) {
+    if (options_.everyAdapter) {
+      busy_.push_back({family, port});
+      sock::Close(r.handle);
+      return;
+    }
     const bool skip = optional && haveInterface_;  // an adapter the platform cannot tie IPv6 to
     const Failure failure = SocketFailure(what);
     sock::Close(r.handle);
@@ -87,9 +93,17 @@ void Session::OpenReceiver(sock::Family family, std::uint16_t port, Via via, boo
     throw failure;
   }
   sock::EnlargeReceiveBuffer(r.handle, kReceiveBufferBytes);
+  if (options_.everyAdapter) net::inspect::EnablePacketInfo(r.handle, family);
   if (via == Via::Multicast) {
     const std::uint32_t group = sock::InetAddr(kGroup);
-    if (!sock::JoinGroup(r.handle, group, interfaceAddress_)) {
+    if (options_.everyAdapter) {
+      // The default membership may fail (no multicast route); each
+      // adapter's own still hears it.
+      sock::JoinGroup(r.handle, group, interfaceAddress_);
+      std::vector<net::inspect::AdapterInfo> adapters;
+      net::inspect::ListAdapters(adapters);
+      for (const auto& adapter : adapters) sock::JoinGroup(r.handle, group, adapter.addresses.front().address);
+    } else if (!sock::JoinGroup(r.handle, group, interfaceAddress_)) {
       const Failure failure = SocketFailure(what);
       sock::Close(r.handle);
       throw failure;
@@ -128,13 +142,17 @@ void Session::Poll(int timeoutMs, const std::function<void(const Datagram&)>& ha
     for (int n = 0; n < kMostPerSocketAndPass; ++n) {
       std::size_t length = 0;
       sock::Address source;
-      const sock::Received got = sock::Receive(handles[i], buffer_.data(), buffer_.size(), length, source);
+      unsigned adapter = 0;
+      const sock::Received got =
+          options_.everyAdapter
+              ? net::inspect::ReceiveFrom(handles[i], buffer_.data(), buffer_.size(), length, source, adapter)
+              : sock::Receive(handles[i], buffer_.data(), buffer_.size(), length, source);
       if (got == sock::Received::Nothing || got == sock::Received::Failed) break;
       if (got == sock::Received::Oversized) continue;  // dropped, as the window drops it
       if (pcap_) pcap_->Write(source, receivers_[i].local, buffer_.data(), length);
       work_.assign(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(length));
       sock::AddressText(source, sourceText_);
-      handler(Datagram{work_, sourceText_, sock::AddressPort(source), receivers_[i].via});
+      handler(Datagram{work_, sourceText_, sock::AddressPort(source), receivers_[i].via, adapter});
     }
   }
 }
