@@ -190,8 +190,8 @@ std::vector<Finding> Diagnose(const Facts& facts, Language language) {
     if (adapter.kind == "loopback" || InSubnet(d.ip, adapter)) continue;
     w.Add("warning", "device-outside-subnet",
           "Device " + d.identity + " announces " + Dotted(d.ip) + ", outside the subnets of " + adapter.name + " (" +
-              Subnets(adapter) + "). It can still be written by broadcast; give it an address in that subnet, "
-              "or add one of its subnet to the adapter to reach it otherwise.",
+              Subnets(adapter) + "). The window can still write it by broadcast; give the device an address in "
+              "that subnet, or give the adapter a second address in the device's subnet.",
           "设备 " + d.identity + " 的地址 " + Dotted(d.ip) + " 不在 " + adapter.name + " 的子网（" + Subnets(adapter) +
               "）内。仍可通过广播写入；请给它设置该子网内的地址，或给适配器添加其所在子网的地址。");
   }
