@@ -206,10 +206,14 @@ std::vector<PortOwner> PortOwners(sock::Family family, std::uint16_t port) {
         if (::ntohs(static_cast<u_short>(t->table[i].dwLocalPort)) == port) pids.push_back(t->table[i].dwOwningPid);
     }
   };
-  collect(family == sock::Family::IPv6 ? AF_INET6 : AF_INET);
+  if (family == sock::Family::IPv4) collect(AF_INET);
+  collect(AF_INET6);  // a dual-stack socket holds the IPv4 port too
   std::vector<PortOwner> owners;
   for (const DWORD pid : pids) {
-    if (pid == ::GetCurrentProcessId() ||std::any_of(owners.begin(), owners.end(), [&](const PortOwner& o) { return o.pid == long(pid); })) continue;
+    // Pid 0: the system could not tell (Wine, for a socket of no Windows process).
+    if (pid == 0 || pid == ::GetCurrentProcessId() ||
+        std::any_of(owners.begin(), owners.end(), [&](const PortOwner& o) { return o.pid == long(pid); }))
+      continue;
     PortOwner owner;
     owner.pid = static_cast<long>(pid);
     if (HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid)) {
