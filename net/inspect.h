@@ -31,7 +31,8 @@ struct AdapterInfo {
   int rpFilter = -1;
 };
 
-// Every adapter that is up and has an IPv4 address, in the system's order.
+// Every adapter that is up and connected and has an IPv4 address, in the
+// system's order.
 // False when the system cannot list them.
 bool ListAdapters(std::vector<AdapterInfo>& out);
 

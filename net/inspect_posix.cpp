@@ -64,7 +64,7 @@ bool ListAdapters(std::vector<AdapterInfo>& out) {
   if (::getifaddrs(&list) != 0) return false;
   for (const ifaddrs* a = list; a != nullptr; a = a->ifa_next) {
     if (a->ifa_name == nullptr || a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET) continue;
-    if (!(a->ifa_flags & IFF_UP)) continue;
+    if (!(a->ifa_flags & IFF_UP) || !(a->ifa_flags & IFF_RUNNING)) continue;  // up, and connected
     AdapterInfo* info = nullptr;
     for (AdapterInfo& known : out)
       if (known.name == a->ifa_name) info = &known;

@@ -15,21 +15,14 @@
 #include <cctype>
 #include <sstream>
 
+#include "net/helpers_win32.h"
+
 namespace net::inspect {
 
 namespace {
 
 SOCKET Sock(sock::Handle handle) { return static_cast<SOCKET>(handle); }
 
-std::string Utf8(const wchar_t* text) {
-  if (text == nullptr) return {};
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 1) return {};
-  std::string out(static_cast<std::size_t>(n), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
-  out.resize(static_cast<std::size_t>(n - 1));
-  return out;
-}
 
 std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
@@ -51,7 +44,7 @@ std::string KindOf(const IP_ADAPTER_ADDRESSES& a) {
   }
   // Virtual and VPN adapters present themselves as Ethernet; their
   // description is all the system tells.
-  const std::string description = Lower(Utf8(a.Description));
+  const std::string description = Lower(Utf8FromWide(a.Description));
   for (const char* word : {"vpn", "tap-", "wireguard", "tunnel"})
     if (description.find(word) != std::string::npos) return "tunnel";
   for (const char* word : {"virtual", "hyper-v", "vmware", "virtualbox", "loopback"})
@@ -106,19 +99,14 @@ struct Bstr {
 
 bool ListAdapters(std::vector<AdapterInfo>& out) {
   out.clear();
-  ULONG size = 16 * 1024;
   std::vector<unsigned char> storage;
-  ULONG rc = ERROR_BUFFER_OVERFLOW;
-  for (int attempt = 0; attempt < 3 && rc == ERROR_BUFFER_OVERFLOW; ++attempt) {
-    storage.resize(size);
-    rc = ::GetAdaptersAddresses(AF_INET, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER,
-                                nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(storage.data()), &size);
-  }
-  if (rc != NO_ERROR) return false;
-  for (auto* a = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(storage.data()); a != nullptr; a = a->Next) {
+  IP_ADAPTER_ADDRESSES* const list =
+      AdaptersAddresses(GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER, storage);
+  if (list == nullptr) return false;
+  for (auto* a = list; a != nullptr; a = a->Next) {
     if (a->OperStatus != IfOperStatusUp) continue;
     AdapterInfo info;
-    info.name = Utf8(a->FriendlyName);
+    info.name = Utf8FromWide(a->FriendlyName);
     info.index = a->IfIndex;
     info.kind = KindOf(*a);
     for (auto* u = a->FirstUnicastAddress; u != nullptr; u = u->Next) {
@@ -219,7 +207,7 @@ std::vector<PortOwner> PortOwners(sock::Family family, std::uint16_t port) {
     if (HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid)) {
       wchar_t path[MAX_PATH];
       DWORD length = MAX_PATH;
-      if (::QueryFullProcessImageNameW(process, 0, path, &length)) owner.program = FileName(Utf8(path));
+      if (::QueryFullProcessImageNameW(process, 0, path, &length)) owner.program = FileName(Utf8FromWide(path));
       ::CloseHandle(process);
     }
     owners.push_back(owner);
@@ -295,8 +283,8 @@ Firewall CheckFirewall(const std::vector<std::string>& programs, const std::vect
           SUCCEEDED(rule->get_Profiles(&ruleProfiles)) && (ruleProfiles & blockingProfiles) != 0) {
         rule->get_ApplicationName(&application.text);
         rule->get_LocalPorts(&localPorts.text);
-        const std::string app = Lower(FileName(Utf8(application.text)));
-        const std::string portList = Utf8(localPorts.text);
+        const std::string app = Lower(FileName(Utf8FromWide(application.text)));
+        const std::string portList = Utf8FromWide(localPorts.text);
         for (std::size_t p = 0; p < programs.size(); ++p) {
           if (!app.empty() && app != Lower(programs[p])) continue;  // no program named: every program
           for (std::size_t q = 0; q < ports.size(); ++q)
