@@ -24,9 +24,6 @@ namespace inspect = net::inspect;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kPollMs = 100;  // how soon Ctrl+C and the clock are noticed
-constexpr std::uint16_t kListenerPort = 60080;
-constexpr std::uint16_t kGroupPort = 60081;
-constexpr const char* kGroup = "230.1.1.100";
 
 constexpr const char* kFields = R"(
 The doctor sends nothing: it listens on every IPv4 adapter that is up, with the

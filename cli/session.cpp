@@ -12,9 +12,6 @@ namespace sock = net::sock;
 
 namespace {
 
-constexpr std::uint16_t kListenerPort = 60080;
-constexpr std::uint16_t kGroupPort = 60081;
-constexpr const char* kGroup = "230.1.1.100";
 constexpr std::size_t kBufferSize = 8192;          // the largest datagram taken, as in the window
 constexpr int kReceiveBufferBytes = 8 * 1024 * 1024;  // room for thousands of announcements a second
 constexpr int kMostPerSocketAndPass = 512;         // then the other sockets get their turn

@@ -17,6 +17,11 @@
 
 namespace cli {
 
+// Where the devices announce.
+inline constexpr std::uint16_t kListenerPort = 60080;
+inline constexpr std::uint16_t kGroupPort = 60081;
+inline constexpr const char* kGroup = "230.1.1.100";
+
 // A failure that ends the command with its exit code (1 usage, 4 network).
 class Failure : public std::runtime_error {
  public:
