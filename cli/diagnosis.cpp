@@ -41,10 +41,15 @@ class Writer {
                ? facts_.adapters[static_cast<std::size_t>(adapter)].name
                : std::string("?");
   }
-  std::string Names(const std::vector<int>& adapters) const {
+  std::string Join(const std::vector<std::string>& items) const {
     std::string text;
-    for (int a : adapters) text += (text.empty() ? "" : zh_ ? "、" : ", ") + Name(a);
+    for (const std::string& item : items) text += (text.empty() ? "" : zh_ ? "、" : ", ") + item;
     return text;
+  }
+  std::string Names(const std::vector<int>& adapters) const {
+    std::vector<std::string> names;
+    for (int a : adapters) names.push_back(Name(a));
+    return Join(names);
   }
   std::vector<Finding> Take() {
     std::stable_sort(findings_.begin(), findings_.end(), [](const Finding& a, const Finding& b) {
@@ -175,8 +180,7 @@ std::vector<Finding> Diagnose(const Facts& facts, Language language) {
     if (d.ip != 0) byIp[d.ip].push_back(d.identity);
   for (const auto& [ip, identities] : byIp) {
     if (identities.size() < 2) continue;
-    std::string list;
-    for (const std::string& id : identities) list += (list.empty() ? "" : ", ") + id;
+    const std::string list = w.Join(identities);
     w.Add("error", "duplicate-ip",
           "Devices " + list + " all announce " + Dotted(ip) +
               ". Give each its own address (orven-cli set IDENT --ip ...) before relying on it.",
@@ -212,8 +216,7 @@ std::vector<Finding> Diagnose(const Facts& facts, Language language) {
   }
 
   if (facts.firewall == Firewall::Blocked) {
-    std::string programs;
-    for (const std::string& p : facts.firewallBlocks) programs += (programs.empty() ? "" : ", ") + p;
+    const std::string programs = w.Join(facts.firewallBlocks);
     w.Add("error", "firewall-blocks",
           "The Windows firewall is on and no inbound rule allows " + programs +
               " UDP 60080 and 60081: the announcements are dropped. Allow the program(s) in the firewall "

@@ -154,9 +154,15 @@ void Gather(Run& run, const DoctorOptions& options, bool& interrupted) {
   run.firewallReason = firewall.reason;
 }
 
-void WriteText(std::ostream& out, const Run& run, const std::vector<dx::Finding>& findings) {
+// The text report; its lines in the findings' language (column names,
+// codes and severities are the JSON's keys and stay as they are).
+void WriteText(std::ostream& out, const Run& run, const std::vector<dx::Finding>& findings, dx::Language language) {
   const dx::Facts& f = run.facts;
-  const auto name = [&](int a) { return a < 0 ? std::string("(unknown)") : f.adapters[static_cast<std::size_t>(a)].name; };
+  const bool zh = language == dx::Language::Chinese;
+  const auto say = [zh](const char* english, const char* chinese) { return std::string(zh ? chinese : english); };
+  const auto name = [&](int a) {
+    return a < 0 ? say("(unknown)", "（未知）") : f.adapters[static_cast<std::size_t>(a)].name;
+  };
   std::vector<Row> rows;
   for (std::size_t i = 0; i < f.adapters.size(); ++i) {
     const dx::Adapter& a = f.adapters[i];
@@ -165,22 +171,25 @@ void WriteText(std::ostream& out, const Run& run, const std::vector<dx::Finding>
                     {"", std::to_string(a.multicast)}, {"", std::to_string(dx::DevicesOn(f, static_cast<int>(i)))},
                     {"", rp}});
   }
-  out << "Adapters (listened " << f.seconds << " s):\n";
+  out << say("Adapters (listened ", "网络适配器（监听 ") << f.seconds << say(" s):\n", " 秒）：\n");
   WriteTable(out, {"adapter", "kind", "addresses", "broadcast", "multicast", "devices", "rp_filter"}, rows);
-  out << "\nBroadcasts to 255.255.255.255 leave by: " << name(f.broadcastAdapter) << '\n'
-      << "The group " << kGroup << " is joined by default on: " << name(f.multicastAdapter) << "\n\n";
+  out << say("\nBroadcasts to 255.255.255.255 leave by: ", "\n发往 255.255.255.255 的广播从此发出：")
+      << name(f.broadcastAdapter) << '\n'
+      << say("The group ", "默认加入组 ") << kGroup << say(" is joined by default on: ", " 的适配器：")
+      << name(f.multicastAdapter) << "\n\n";
   rows.clear();
   for (const dx::Port& p : f.ports) {
-    std::string holder = p.free ? "free"
-                         : p.pid == 0 ? "held (the system does not say by whom)"
-                                      : "held by " + (p.program.empty() ? std::string("?") : p.program) + " (pid " +
-                                            std::to_string(p.pid) + ")";
+    const std::string program = p.program.empty() ? std::string("?") : p.program;
+    std::string holder = p.free       ? say("free", "空闲")
+                         : p.pid == 0 ? say("held (the system does not say by whom)", "已占用（系统未说明占用者）")
+                                      : say("held by ", "被 ") + program + say(" (pid ", "（进程 ") +
+                                            std::to_string(p.pid) + say(")", "）占用");
     rows.push_back({{"", "UDP " + std::to_string(p.port)}, {"", p.family}, {"", holder}});
   }
   WriteTable(out, {"port", "family", "state"}, rows);
-  out << "\nFirewall: " << FirewallText(f.firewall);
+  out << say("\nFirewall: ", "\n防火墙：") << FirewallText(f.firewall);
   if (!run.firewallReason.empty()) out << " (" << run.firewallReason << ")";
-  for (const std::string& p : f.firewallBlocks) out << "; no inbound rule for " << p;
+  for (const std::string& p : f.firewallBlocks) out << say("; no inbound rule for ", "；没有入站规则允许 ") << p;
   out << "\n\n";
   rows.clear();
   for (const dx::Device& d : f.devices) {
@@ -190,12 +199,12 @@ void WriteText(std::ostream& out, const Run& run, const std::vector<dx::Finding>
       for (int i : *on)
         if (where.find(name(i)) == std::string::npos) where += (where.empty() ? "" : " ") + name(i);
     const bool same = a >= 0 && dx::InSubnet(d.ip, f.adapters[static_cast<std::size_t>(a)]);
-    rows.push_back({{"", d.identity}, {"", device::IPv4ToText(d.ip)}, {"", where}, {"", same ? "yes" : "no"}});
+    rows.push_back({{"", d.identity}, {"", device::IPv4ToText(d.ip)}, {"", where}, {"", same ? say("yes", "是") : say("no", "否")}});
   }
-  out << "Devices heard: " << f.devices.size() << '\n';
+  out << say("Devices heard: ", "收到的设备：") << f.devices.size() << '\n';
   if (!rows.empty()) WriteTable(out, {"identity", "ip", "heard on", "same subnet"}, rows);
-  out << "\nFindings:\n";
-  if (findings.empty()) out << "  none\n";
+  out << say("\nFindings:\n", "\n诊断结果：\n");
+  if (findings.empty()) out << say("  none\n", "  无\n");
   for (const dx::Finding& finding : findings)
     out << "  " << finding.severity << "  " << finding.code << "  " << finding.text << '\n';
 }
@@ -242,12 +251,12 @@ int RunDoctor(const DoctorOptions& options) {
   Run run;
   bool interrupted = false;
   Gather(run, options, interrupted);
-  const std::vector<dx::Finding> findings =
-      dx::Diagnose(run.facts, UserLanguageIsChinese() ? dx::Language::Chinese : dx::Language::English);
+  const dx::Language language = UserLanguageIsChinese() ? dx::Language::Chinese : dx::Language::English;
+  const std::vector<dx::Finding> findings = dx::Diagnose(run.facts, language);
   if (options.format == "json")
     WriteJsonReport(std::cout, run, findings);
   else
-    WriteText(std::cout, run, findings);
+    WriteText(std::cout, run, findings, language);
   std::cout.flush();
   if (interrupted) return 130;
   return std::any_of(findings.begin(), findings.end(), [](const dx::Finding& f) { return f.severity == "error"; }) ? 5
