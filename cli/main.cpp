@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "cli/commands.h"
+#include "cli/doctor.h"
 #include "cli/plan.h"
 #include "cli/platform.h"
 
@@ -17,6 +18,7 @@ Exit codes:
   2    refused by a check (the window's rules, or a pre-write check without --force); nothing sent to that device
   3    time-out, or a device not heard
   4    network error (with the socket error's text)
+  5    doctor: at least one finding is an error
   130  stopped by Ctrl+C (what was confirmed is printed)
 
 Fields of list and watch (JSON names, CSV header, table header):
@@ -106,6 +108,9 @@ int main(int argc, char** argv) {
   apply->add_flag("--force", settings.force, "write despite the pre-write checks");
   AddCommon(apply, common);
 
+  int doctorExit = 0;
+  CLI::App* doctor = cli::SetupDoctor(app, doctorExit);
+
   try {
     std::vector<std::string> reversed(args.rbegin(), args.rend() - 1);
     app.parse(reversed);
@@ -113,6 +118,7 @@ int main(int argc, char** argv) {
     const int code = app.exit(e);
     return code == 0 ? 0 : 1;
   }
+  if (doctor->parsed()) return doctorExit;  // its callback ran it
 
   cli::CatchInterrupt();
   try {

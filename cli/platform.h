@@ -13,6 +13,9 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv);
 void PrepareConsole();
 // True when standard error is a terminal (the progress line goes there).
 bool ErrorIsTerminal();
+// True when the user's language is Chinese (LC_ALL, LC_MESSAGES or LANG
+// beginning "zh"; on Windows the user's interface language).
+bool UserLanguageIsChinese();
 
 // Ctrl+C: after CatchInterrupt(), Interrupted() turns true at the first one.
 void CatchInterrupt();

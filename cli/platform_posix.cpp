@@ -1,6 +1,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
 
 #include "cli/platform.h"
 
@@ -14,6 +15,12 @@ extern "C" void OnInterrupt(int) { g_interrupted = 1; }
 std::vector<std::string> Utf8Arguments(int argc, char** argv) { return {argv, argv + argc}; }
 void PrepareConsole() {}
 bool ErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+bool UserLanguageIsChinese() {
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"})
+    if (const char* value = std::getenv(name); value != nullptr && *value != '\0')
+      return std::string(value).rfind("zh", 0) == 0;
+  return false;
+}
 void CatchInterrupt() { std::signal(SIGINT, OnInterrupt); }
 bool Interrupted() { return g_interrupted != 0; }
 

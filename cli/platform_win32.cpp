@@ -35,6 +35,7 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
 
 void PrepareConsole() { ::SetConsoleOutputCP(CP_UTF8); }
 bool ErrorIsTerminal() { return ::_isatty(::_fileno(stderr)) != 0; }
+bool UserLanguageIsChinese() { return PRIMARYLANGID(::GetUserDefaultUILanguage()) == LANG_CHINESE; }
 void CatchInterrupt() { std::signal(SIGINT, OnInterrupt); }
 bool Interrupted() { return g_interrupted != 0; }
 

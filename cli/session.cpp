@@ -4,6 +4,7 @@
 
 #include "device/protocol.h"
 #include "net/errors.h"
+#include "net/inspect.h"
 #include "net/open_socket.h"
 
 namespace cli {
@@ -69,9 +70,16 @@ void Session::OpenReceiver(sock::Family family, std::uint16_t port, Via via, boo
   spec.port = port;
   spec.adapter = adapter_ ? &*adapter_ : nullptr;
   spec.receiveBuffer = kReceiveBufferBytes;
-  if (via == Via::Multicast) spec.group = sock::InetAddr(proto::kGroup);
+  const std::uint32_t group = sock::InetAddr(proto::kGroup);
+  // Listening on every adapter, the default membership may fail (no
+  // multicast route) while each adapter's own still hears the group.
+  if (via == Via::Multicast && !options_.everyAdapter) spec.group = group;
   const sock::Opened opened = sock::OpenSocket(spec);
   if (!opened.ok()) {
+    if (options_.everyAdapter && opened.failedAt == sock::OpenStep::Bind) {
+      busy_.push_back({family, port});  // held by another program: the doctor reports it
+      return;
+    }
     // Where IPv6 is offered but the adapter cannot be tied to it, the
     // command goes on with IPv4.
     if (optional && (opened.failedAt == sock::OpenStep::Create || adapter_)) return;
@@ -80,8 +88,15 @@ void Session::OpenReceiver(sock::Family family, std::uint16_t port, Via via, boo
   Receiver r;
   r.via = via;
   r.handle = opened.handle;
+  if (options_.everyAdapter) net::inspect::EnablePacketInfo(r.handle, family);
   if (via == Via::Multicast) {
-    r.local = sock::IPv4Address(*spec.group, port);
+    if (options_.everyAdapter) {
+      sock::JoinGroup(r.handle, group, adapter_ ? adapter_->ipv4 : 0);
+      std::vector<net::inspect::AdapterInfo> adapters;
+      net::inspect::ListAdapters(adapters);
+      for (const auto& adapter : adapters) sock::JoinGroup(r.handle, group, adapter.addresses.front().address);
+    }
+    r.local = sock::IPv4Address(group, port);
   } else if (family == sock::Family::IPv6) {
     r.local = sock::AnyAddress(family, port);
   } else {
@@ -112,13 +127,17 @@ void Session::Poll(int timeoutMs, const std::function<void(const Datagram&)>& ha
     for (int n = 0; n < kMostPerSocketAndPass; ++n) {
       std::size_t length = 0;
       sock::Address source;
-      const sock::Received got = sock::Receive(handles[i], buffer_.data(), buffer_.size(), length, source);
+      unsigned adapter = 0;
+      const sock::Received got =
+          options_.everyAdapter
+              ? net::inspect::ReceiveFrom(handles[i], buffer_.data(), buffer_.size(), length, source, adapter)
+              : sock::Receive(handles[i], buffer_.data(), buffer_.size(), length, source);
       if (got == sock::Received::Nothing || got == sock::Received::Failed) break;
       if (got == sock::Received::Oversized) continue;  // dropped, as the window drops it
       if (pcap_) pcap_->Write(source, receivers_[i].local, buffer_.data(), length);
       work_.assign(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(length));
       sock::AddressText(source, sourceText_);
-      handler(Datagram{work_, sourceText_, sock::AddressPort(source), receivers_[i].via});
+      handler(Datagram{work_, sourceText_, sock::AddressPort(source), receivers_[i].via, adapter});
     }
   }
 }

@@ -32,6 +32,10 @@ class Failure : public std::runtime_error {
 struct SessionOptions {
   std::string interfaceName;  // adapter name or one of its addresses; empty: the system's choice
   std::string pcapPath;       // empty: no capture
+  // The doctor's listening: the group joined on every adapter besides the
+  // default one, each datagram's receiving adapter told, and a port that
+  // cannot be bound left out (see BusyPorts()) instead of failing.
+  bool everyAdapter = false;
 };
 
 enum class Via { Broadcast, Multicast };
@@ -41,6 +45,7 @@ struct Datagram {
   const std::string& sourceAddress;
   std::uint16_t sourcePort;
   Via via;
+  unsigned adapter = 0;  // receiving adapter's index, with everyAdapter (0: not told)
 };
 
 class Session {
@@ -60,6 +65,14 @@ class Session {
   // or the socket error's text.
   std::string Broadcast(const std::vector<std::uint8_t>& data, std::uint16_t port);
 
+  // With everyAdapter: the receivers left out because their port could not
+  // be bound.
+  struct BusyPort {
+    net::sock::Family family;
+    std::uint16_t port;
+  };
+  const std::vector<BusyPort>& BusyPorts() const { return busy_; }
+
  private:
   struct Receiver {
     net::sock::Handle handle = net::sock::kNone;
@@ -72,6 +85,7 @@ class Session {
   SessionOptions options_;
   std::optional<net::sock::Adapter> adapter_;  // --interface; none: the system's choice
   std::vector<Receiver> receivers_;
+  std::vector<BusyPort> busy_;
   net::sock::Handle sender_ = net::sock::kNone;
   net::sock::Address senderLocal_;
   std::unique_ptr<PcapWriter> pcap_;

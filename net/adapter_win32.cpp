@@ -10,37 +10,19 @@
 
 #include <vector>
 
+#include "net/helpers_win32.h"
+
 namespace net::sock {
 
-namespace {
-
-std::string Utf8(const wchar_t* text) {
-  if (text == nullptr) return {};
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 1) return {};
-  std::string out(static_cast<std::size_t>(n), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
-  out.resize(static_cast<std::size_t>(n - 1));
-  return out;
-}
-
-}  // namespace
-
 bool FindAdapter(const std::string& nameOrAddress, Adapter& out) {
-  ULONG size = 16 * 1024;
   std::vector<unsigned char> storage;
-  ULONG rc = ERROR_BUFFER_OVERFLOW;
-  for (int attempt = 0; attempt < 3 && rc == ERROR_BUFFER_OVERFLOW; ++attempt) {
-    storage.resize(size);
-    rc = ::GetAdaptersAddresses(AF_INET, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST, nullptr,
-                                reinterpret_cast<IP_ADAPTER_ADDRESSES*>(storage.data()), &size);
-  }
-  if (rc != NO_ERROR) return false;
+  IP_ADAPTER_ADDRESSES* const list = AdaptersAddresses(GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST, storage);
+  if (list == nullptr) return false;
   const std::uint32_t wanted = ::inet_addr(nameOrAddress.c_str());
   const bool byAddress = wanted != INADDR_NONE || nameOrAddress == "255.255.255.255";
-  for (auto* a = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(storage.data()); a != nullptr; a = a->Next) {
+  for (auto* a = list; a != nullptr; a = a->Next) {
     std::uint32_t first = 0;
-    bool match = !byAddress && (nameOrAddress == Utf8(a->FriendlyName) || nameOrAddress == a->AdapterName);
+    bool match = !byAddress && (nameOrAddress == Utf8FromWide(a->FriendlyName) || nameOrAddress == a->AdapterName);
     for (auto* u = a->FirstUnicastAddress; u != nullptr; u = u->Next) {
       if (u->Address.lpSockaddr == nullptr || u->Address.lpSockaddr->sa_family != AF_INET) continue;
       const std::uint32_t address = reinterpret_cast<const sockaddr_in*>(u->Address.lpSockaddr)->sin_addr.s_addr;
@@ -48,7 +30,7 @@ bool FindAdapter(const std::string& nameOrAddress, Adapter& out) {
       if (byAddress && address == wanted) match = true;
     }
     if (match) {
-      out.name = Utf8(a->FriendlyName);
+      out.name = Utf8FromWide(a->FriendlyName);
       out.ipv4 = byAddress ? wanted : first;
       return true;
     }
