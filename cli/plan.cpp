@@ -5,7 +5,9 @@
 #include <map>
 #include <sstream>
 
+#include "cli/exit_codes.h"
 #include "cli/session.h"
+#include "device/field_table.h"
 #include "device/fields.h"
 
 namespace cli {
@@ -126,7 +128,7 @@ std::vector<Record> SplitCsv(const std::string& s, std::string& problem) {
 std::vector<PlanRow> ParsePlan(const std::string& content, const std::string& fileName) {
   std::string text = content;
   if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);  // the mark spreadsheets put first
-  const auto fail = [&](const std::string& problem) { return Failure(1, fileName + ": " + problem); };
+  const auto fail = [&](const std::string& problem) { return Failure(kExitUsage, fileName + ": " + problem); };
   if (const std::size_t bad = FirstBadUtf8(text); bad != std::string::npos)
     throw fail("line " + std::to_string(LineAt(text, bad)) + ": not UTF-8 text");
   std::string problem;
@@ -138,12 +140,12 @@ std::vector<PlanRow> ParsePlan(const std::string& content, const std::string& fi
   const Record& header = records.front();
   std::vector<std::string> columns;
   std::vector<std::string> problems;
-  const auto& known = ChangeNames();
+  std::string known = "identity";
+  for (const device::Field& field : device::kFields) known += std::string(", ") + field.key;
   for (const std::string& raw : header.cells) {
     const std::string name = Trim(raw);
-    if (name != "identity" && std::find(known.begin(), known.end(), name) == known.end())
-      problems.push_back("line " + std::to_string(header.line) + ": unknown column '" + name +
-                         "' (columns: identity, ip, mask, gateway, dns1, dns2, server, port, mac5, mac6, name, auto)");
+    if (name != "identity" && device::FindField(name) == nullptr)
+      problems.push_back("line " + std::to_string(header.line) + ": unknown column '" + name + "' (columns: " + known + ")");
     else if (std::find(columns.begin(), columns.end(), name) != columns.end())
       problems.push_back("line " + std::to_string(header.line) + ": column '" + name + "' appears twice");
     columns.push_back(name);
@@ -199,9 +201,9 @@ std::vector<PlanRow> ParsePlan(const std::string& content, const std::string& fi
                          std::to_string(it->second));
       continue;
     }
-    if (row.changes.ip) {
-      if (const auto [it, added] = ipLines.emplace(*row.changes.ip, row.line); !added) {
-        problems.push_back(at + "ip " + *row.changes.ip + " is already given on line " + std::to_string(it->second));
+    if (const auto& ip = row.changes["ip"]) {
+      if (const auto [it, added] = ipLines.emplace(*ip, row.line); !added) {
+        problems.push_back(at + "ip " + *ip + " is already given on line " + std::to_string(it->second));
         continue;
       }
     }
@@ -220,7 +222,7 @@ std::vector<PlanRow> ParsePlan(const std::string& content, const std::string& fi
 
 std::vector<PlanRow> ReadPlan(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw Failure(1, path + ": cannot be read");
+  if (!in) throw Failure(kExitUsage, path + ": cannot be read");
   std::ostringstream content;
   content << in.rdbuf();
   return ParsePlan(content.str(), path);
