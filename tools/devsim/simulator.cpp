@@ -6,6 +6,7 @@
 #include <deque>
 #include <vector>
 
+#include "device/fields.h"
 #include "net/errors.h"
 #include "net/socket.h"
 #include "orvenapi3/orvenapi3.h"
@@ -189,7 +190,7 @@ class Simulator {
       if (!options_.quiet) {
         char kindText[4];
         std::snprintf(kindText, sizeof kindText, "%02X", kind);
-        printLine("announced " + identText(fleet_.ident(index)) + " kind=" + kindText + " via=" + target.name);
+        printLine("announced " + device::IdentityText(fleet_.ident(index)) + " kind=" + kindText + " via=" + target.name);
       }
     }
   }
@@ -233,13 +234,13 @@ class Simulator {
         ++counters_.unknownIdents;
         if (!options_.quiet)
           printLine("dropped from=" + source + " bytes=" + std::to_string(length) +
-                    " reason=unknown-ident " + identText(result.ident));
+                    " reason=unknown-ident " + device::IdentityText(result.ident));
         return;
       case Intake::ConfigSet:
         break;
     }
     ++counters_.setsReceived;
-    const std::string ident = identText(result.ident);
+    const std::string ident = device::IdentityText(result.ident);
     printLine("set-received " + ident + " from=" + source);
     if (fleet_.ignoresSets(result.index)) {
       ++counters_.ignoredSets;
@@ -271,8 +272,9 @@ class Simulator {
     fleet_.apply(index, config);
     ++counters_.applied;
     const Config shown = fleet_.announced(index);
-    printLine("applied " + identText(fleet_.ident(index)) + " ip=" + ipText(shown, cfg::PAddr) +
-              " autoip=" + std::to_string(shown[cfg::AutoIP]) + " name=" + nameText(shown));
+    const std::string ip = device::IPv4ToText(shown.PAddr);
+    printLine("applied " + device::IdentityText(fleet_.ident(index)) + " ip=" + (ip.empty() ? "0.0.0.0" : ip) +
+              " autoip=" + std::to_string(shown.AutoIP) + " name=" + device::DeviceNameToText(shown));
     announce(index, ORVEN_KIND_APPLIED);
   }
 
