@@ -15,8 +15,6 @@ namespace cli {
 
 namespace {
 
-constexpr int kPollMs = 100;  // how soon Ctrl+C is noticed
-
 struct ListOptions {
   double seconds = 3;
   std::string format = "table";
