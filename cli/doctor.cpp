@@ -6,8 +6,11 @@
 #include <chrono>
 #include <cmath>
 #include <iostream>
+#include <memory>
 
+#include "cli/command.h"
 #include "cli/diagnosis.h"
+#include "cli/exit_codes.h"
 #include "cli/output.h"
 #include "cli/platform.h"
 #include "cli/session.h"
@@ -260,31 +263,20 @@ int RunDoctor(const DoctorOptions& options) {
   else
     WriteText(std::cout, run, findings, language);
   std::cout.flush();
-  if (interrupted) return 130;
-  return std::any_of(findings.begin(), findings.end(), [](const dx::Finding& f) { return f.severity == "error"; }) ? 5
-                                                                                                                 : 0;
+  if (interrupted) return kExitStopped;
+  const bool anError =
+      std::any_of(findings.begin(), findings.end(), [](const dx::Finding& f) { return f.severity == "error"; });
+  return anError ? kExitProblem : kExitSuccess;
 }
 
-CLI::App* SetupDoctor(CLI::App& app, int& exitCode) {
+void SetUpDoctor(CLI::App& app, Common& common) {
   auto options = std::make_shared<DoctorOptions>();
   CLI::App* doctor =
       app.add_subcommand("doctor", "listen on every adapter and say why devices are not heard or not reached (sends nothing)");
   doctor->footer(kFields);
   doctor->add_option("--seconds", options->seconds, "how long to listen (default 5)")->check(CLI::Range(0.1, 86400.0));
   doctor->add_option("--format", options->format, "text or json (default text)")->check(CLI::IsMember({"text", "json"}));
-  doctor->callback([options, &exitCode] {
-    CatchInterrupt();
-    try {
-      exitCode = RunDoctor(*options);
-    } catch (const Failure& failure) {
-      std::cerr << "orven-cli: " << failure.what() << '\n';
-      exitCode = failure.ExitCode();
-    } catch (const std::exception& e) {
-      std::cerr << "orven-cli: " << e.what() << '\n';
-      exitCode = 4;
-    }
-  });
-  return doctor;
+  OnRun(doctor, common, [options] { return RunDoctor(*options); });
 }
 
 }  // namespace cli

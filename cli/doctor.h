@@ -3,8 +3,6 @@
 // not be heard or not be reached. It sends nothing.
 #pragma once
 
-#include <CLI/CLI.hpp>
-
 #include <string>
 
 namespace cli {
@@ -14,11 +12,8 @@ struct DoctorOptions {
   std::string format = "text";  // text or json
 };
 
-// Declares the subcommand on 'app'; when it is given, its callback runs the
-// doctor and stores the exit code in 'exitCode': 0 when no finding is an
-// error, 5 when one is, 1/4/130 as for the other commands.
-CLI::App* SetupDoctor(CLI::App& app, int& exitCode);
-
+// Runs the doctor: 0 when no finding is an error, 5 when one is (the
+// subcommand itself is set up by SetUpDoctor, cli/command.h).
 int RunDoctor(const DoctorOptions& options);
 
 }  // namespace cli

@@ -1,6 +1,7 @@
 #include "cli/fields.h"
 
 #include <cctype>
+#include <utility>
 
 #include "device/codepage.h"
 #include "device/fields.h"
@@ -47,95 +48,130 @@ std::string Upper(std::string text) {
   return text;
 }
 
-}  // namespace
+std::size_t RowOf(const device::Field& field) { return static_cast<std::size_t>(&field - device::kFields.data()); }
 
-std::vector<Field> DeviceFields(const engine::DeviceList& list, int index, const Heard& heard) {
-  const device::DeviceEntry& entry = list.Entry(index);
-  const device::NetConfig& c = entry.Config;
-  const std::string ident = list.Text(index);
-  const auto [fifth, sixth] = device::HAddrToTexts(c.HAddr);
-  const char* via = heard.broadcast && heard.multicast ? "both" : heard.multicast ? "multicast" : "broadcast";
-  return {
-      {"identity", ident},
-      {"source_address", heard.sourceAddress},
-      {"source_port", std::to_string(heard.sourcePort), true},
-      {"heard_via", via},
-      {"announcements", std::to_string(heard.announcements), true},
-      {"format_flag", std::to_string(entry.HAddrFormat), true},
-      {"auto", device::AutoIPToChecked(c.AutoIP) ? "on" : "off"},
-      {"ip", device::IPv4ToText(c.PAddr)},
-      {"mask", device::IPv4ToText(c.SubNetMask)},
-      {"gateway", device::IPv4ToText(c.GatePAddr)},
-      {"dns1", device::IPv4ToText(c.DNS1PAddr)},
-      {"dns2", device::IPv4ToText(c.DNS2PAddr)},
-      {"server", device::IPv4ToText(c.ServerPAddr)},
-      {"port", device::ServerPortToText(c.ServerPort)},
-      {"mac", "00:04:A3:" + device::FourthHAddrByteText(ident, entry.HAddrFormat) + ":" + fifth + ":" + sixth},
-      {"name", device::DeviceNameToText(c)},
-  };
+// The value in the form the record conversions take, or what is wrong with it.
+std::string Checked(const device::Field& field, const std::string& value, std::string& problem) {
+  const std::string key = field.key;
+  switch (field.kind) {
+    case device::FieldKind::Address:
+      if (!IsDottedQuad(value)) problem = key + ": '" + value + "' is not an IPv4 address like 192.168.1.10";
+      return value;
+    case device::FieldKind::Port: {
+      const bool digits = !value.empty() && value.size() <= 5 &&
+                          value.find_first_not_of("0123456789") == std::string::npos;
+      if (!digits || std::stoi(value) < 1 || std::stoi(value) > 65535) {
+        problem = key + ": '" + value + "' is not a port number from 1 to 65535";
+        return value;
+      }
+      return std::to_string(std::stoi(value));
+    }
+    case device::FieldKind::HardwareByte:
+      if (!IsHexDigits(value, 2)) problem = key + ": '" + value + "' is not one or two hexadecimal digits";
+      return Upper(value);
+    case device::FieldKind::Name: {
+      if (!engine::DeviceNameAllowed(value)) {
+        problem = key + ": " + engine::kEmptyDeviceName;
+        return value;
+      }
+      const std::string ansi = device::ToAnsi(value);
+      if (device::FromAnsi(ansi) != value)
+        problem = key + ": '" + value + "' holds characters that code page 936 cannot carry";
+      else if (ansi.size() > device::kDeviceNameBytes)
+        problem = key + ": '" + value + "' is " + std::to_string(ansi.size()) + " bytes in code page 936; at most " +
+                  std::to_string(device::kDeviceNameBytes) + " fit";
+      return value;
+    }
+    case device::FieldKind::Switch:
+      if (value != "on" && value != "off") problem = key + ": '" + value + "' is neither on nor off";
+      return value;
+  }
+  return value;
 }
 
-const std::vector<std::string>& ChangeNames() {
-  static const std::vector<std::string> names = {"ip",   "mask", "gateway", "dns1", "dns2", "server",
-                                                 "port", "mac5", "mac6",    "name", "auto"};
+std::string MacText(const Listed& d) {
+  std::string mac = "00:04:A3:" + device::FourthHAddrByteText(d.ident, d.entry.HAddrFormat);
+  for (const device::Field& field : device::kFields)
+    if (field.kind == device::FieldKind::HardwareByte) mac += ":" + device::FieldText(d.entry.Config, field);
+  return mac;
+}
+
+}  // namespace
+
+const std::vector<Column>& DeviceColumns() {
+  static const std::vector<Column> columns = [] {
+    std::vector<Column> c = {
+        {"identity", "", false, false, [](const Listed& d) { return d.ident; }},
+        {"source_address", "", false, true, [](const Listed& d) { return d.heard.sourceAddress; }},
+        {"source_port", "", true, true, [](const Listed& d) { return std::to_string(d.heard.sourcePort); }},
+        {"heard_via", "broadcast|multicast|both", false, true,
+         [](const Listed& d) -> std::string {
+           return d.heard.broadcast && d.heard.multicast ? "both" : d.heard.multicast ? "multicast" : "broadcast";
+         }},
+        {"announcements", "", true, true, [](const Listed& d) { return std::to_string(d.heard.announcements); }},
+        {"format_flag", "", true, true, [](const Listed& d) { return std::to_string(d.entry.HAddrFormat); }},
+    };
+    bool mac = false;
+    for (const device::Field& field : device::kFields) {
+      if (field.kind == device::FieldKind::HardwareByte) {
+        if (!std::exchange(mac, true))
+          c.push_back({"mac", "all six bytes, the fourth derived as the window shows it", false, false, MacText});
+        continue;
+      }
+      c.push_back({field.key, field.kind == device::FieldKind::Switch ? "on|off" : "", false, false,
+                   [&field](const Listed& d) { return device::FieldText(d.entry.Config, field); }});
+    }
+    return c;
+  }();
+  return columns;
+}
+
+std::vector<std::string> DeviceFieldNames() {
+  std::vector<std::string> names;
+  for (const Column& column : DeviceColumns()) names.push_back(column.name);
   return names;
 }
 
-std::string SetChange(Changes& changes, const std::string& field, const std::string& value) {
-  std::optional<std::string>* address = field == "ip"        ? &changes.ip
-                                        : field == "mask"    ? &changes.mask
-                                        : field == "gateway" ? &changes.gateway
-                                        : field == "dns1"    ? &changes.dns1
-                                        : field == "dns2"    ? &changes.dns2
-                                        : field == "server"  ? &changes.server
-                                                             : nullptr;
-  if (address != nullptr) {
-    if (!IsDottedQuad(value)) return field + ": '" + value + "' is not an IPv4 address like 192.168.1.10";
-    *address = value;
-    return {};
-  }
-  if (field == "port") {
-    const bool digits = !value.empty() && value.size() <= 5 &&
-                        value.find_first_not_of("0123456789") == std::string::npos;
-    if (!digits || std::stoi(value) < 1 || std::stoi(value) > 65535)
-      return "port: '" + value + "' is not a port number from 1 to 65535";
-    changes.port = std::to_string(std::stoi(value));
-    return {};
-  }
-  if (field == "mac5" || field == "mac6") {
-    if (!IsHexDigits(value, 2)) return field + ": '" + value + "' is not one or two hexadecimal digits";
-    (field == "mac5" ? changes.mac5 : changes.mac6) = Upper(value);
-    return {};
-  }
-  if (field == "name") {
-    if (!engine::DeviceNameAllowed(value)) return std::string("name: ") + engine::kEmptyDeviceName;
-    const std::string ansi = device::ToAnsi(value);
-    if (device::FromAnsi(ansi) != value)
-      return "name: '" + value + "' holds characters that code page 936 cannot carry";
-    if (ansi.size() > device::kDeviceNameBytes)
-      return "name: '" + value + "' is " + std::to_string(ansi.size()) + " bytes in code page 936; at most " +
-             std::to_string(device::kDeviceNameBytes) + " fit";
-    changes.name = value;
-    return {};
-  }
-  if (field == "auto") {
-    if (value != "on" && value != "off") return "auto: '" + value + "' is neither on nor off";
-    changes.autoIP = value == "on";
-    return {};
-  }
-  return "unknown field '" + field + "'";
+Row DeviceFields(const Listed& device) {
+  Row row;
+  for (const Column& column : DeviceColumns()) row.push_back({column.name, column.text(device), column.number});
+  return row;
+}
+
+Row RecordFields(const std::string& ident, const device::DeviceEntry& entry) {
+  const Heard nothing;
+  const Listed device{ident, entry, nothing};
+  Row row;
+  for (const Column& column : DeviceColumns())
+    if (!column.heard) row.push_back({column.name, column.text(device), column.number});
+  return row;
+}
+
+std::vector<std::string> Names(const Row& row) {
+  std::vector<std::string> names;
+  for (const Field& f : row) names.push_back(f.name);
+  return names;
+}
+
+const std::optional<std::string>& Changes::operator[](std::string_view key) const {
+  return values[RowOf(device::FieldOf(key))];
+}
+
+std::string SetChange(Changes& changes, const std::string& key, const std::string& value) {
+  const device::Field* field = device::FindField(key);
+  if (field == nullptr) return "unknown field '" + key + "'";
+  std::string problem;
+  std::string checked = Checked(*field, value, problem);
+  if (problem.empty()) changes.values[RowOf(*field)] = std::move(checked);
+  return problem;
 }
 
 std::string CheckCombination(const Changes& changes) {
-  if (changes.autoIP.value_or(false)) {
-    const std::pair<const char*, const std::optional<std::string>*> addresses[] = {
-        {"ip", &changes.ip}, {"mask", &changes.mask}, {"gateway", &changes.gateway},
-        {"dns1", &changes.dns1}, {"dns2", &changes.dns2}};
-    for (const auto& [name, value] : addresses)
-      if (value->has_value())
-        return std::string(name) + ": automatic addressing leaves the addresses unset, so " + name +
-               " cannot be given with auto on";
-  }
+  if (changes["auto"] != "on") return {};
+  for (const device::Field& field : device::kFields)
+    if (field.automatic && changes.values[RowOf(field)])
+      return std::string(field.key) + ": automatic addressing leaves the addresses unset, so " + field.key +
+             " cannot be given with auto on";
   return {};
 }
 
@@ -147,26 +183,18 @@ bool ParseIdentity(const std::string& text, std::uint64_t& ident) {
 
 std::string BuildPending(const device::DeviceEntry& current, const Changes& changes,
                          device::NetConfig& pending) {
-  // The panel as the window fills it from the device's record, then the
-  // changes typed over it.
-  const device::NetConfig& c = current.Config;
-  const auto [fifth, sixth] = device::HAddrToTexts(c.HAddr);
-  engine::PanelValues panel;
-  panel.autoChecked = changes.autoIP.value_or(device::AutoIPToChecked(c.AutoIP));
-  panel.serverPAddr = changes.server.value_or(device::IPv4ToText(c.ServerPAddr));
-  const std::int32_t port = changes.port ? device::StrToInt(*changes.port) : c.ServerPort;
-  panel.serverPortValue = [port] { return port; };
-  panel.hAddr1 = changes.mac5.value_or(fifth);
-  panel.hAddr2 = changes.mac6.value_or(sixth);
-  panel.deviceName = changes.name.value_or(device::DeviceNameToText(c));
-  panel.pAddr = changes.ip.value_or(device::IPv4ToText(c.PAddr));
-  panel.subNetMask = changes.mask.value_or(device::IPv4ToText(c.SubNetMask));
-  panel.gatePAddr = changes.gateway.value_or(device::IPv4ToText(c.GatePAddr));
-  panel.dns1PAddr = changes.dns1.value_or(device::IPv4ToText(c.DNS1PAddr));
-  panel.dns2PAddr = changes.dns2.value_or(device::IPv4ToText(c.DNS2PAddr));
-  pending = engine::PanelConfig(panel);
-  if (!panel.autoChecked && !engine::DeviceAddressAllowed(pending.PAddr))
-    return std::string("ip: ") + engine::kAddressNotAllowed + " (" + (panel.pAddr.empty() ? std::string("empty") : panel.pAddr) + ")";
+  pending = current.Config;
+  for (const device::Field& field : device::kFields)
+    if (const auto& value = changes.values[RowOf(field)]) device::SetFieldText(pending, field, *value);
+  if (device::AutoIPToChecked(pending.AutoIP)) {
+    for (const device::Field& field : device::kFields)
+      if (field.automatic) device::SetAddress(pending, field, 0);
+    return {};
+  }
+  if (!engine::DeviceAddressAllowed(pending.PAddr)) {
+    const std::string ip = changes["ip"].value_or(device::IPv4ToText(current.Config.PAddr));
+    return std::string("ip: ") + engine::kAddressNotAllowed + " (" + (ip.empty() ? std::string("empty") : ip) + ")";
+  }
   return {};
 }
 

@@ -1,15 +1,18 @@
-// The device fields as the command line shows and takes them: the record
-// conversions of the details panel for output, and the checked option
-// values (from the command line or a plan's cells) for a write.
+// The device fields as the command line shows and takes them: the columns of
+// a listed device, and the checked values (from options or a plan's cells)
+// of a write. The record's own fields come from device::kFields.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "device/field_table.h"
 #include "device/netconfig.h"
-#include "engine/device_list.h"
 
 namespace cli {
 
@@ -29,38 +32,54 @@ struct Field {
   std::string text;
   bool number = false;
 };
+using Row = std::vector<Field>;
 
-// The fields of a listed device, in output order: identity, source_address,
-// source_port, heard_via, announcements, format_flag, auto, ip, mask,
-// gateway, dns1, dns2, server, port, mac, name.
-std::vector<Field> DeviceFields(const engine::DeviceList& list, int index, const Heard& heard);
-
-// The changes a write makes, each already checked for its form. Unset
-// fields keep the device's value.
-struct Changes {
-  std::optional<std::string> ip, mask, gateway, dns1, dns2, server;
-  std::optional<std::string> port;        // decimal 1-65535
-  std::optional<std::string> mac5, mac6;  // one or two hexadecimal digits
-  std::optional<std::string> name;        // UTF-8, 1-30 bytes in code page 936
-  std::optional<bool> autoIP;
+// A listed device.
+struct Listed {
+  const std::string& ident;
+  const device::DeviceEntry& entry;
+  const Heard& heard;
 };
 
-// The names of the fields a write takes, as option names without the dashes
-// and as plan columns: ip mask gateway dns1 dns2 server port mac5 mac6 name auto.
-const std::vector<std::string>& ChangeNames();
+// One column of list and watch.
+struct Column {
+  std::string name;
+  std::string values;  // for the help: what it holds, when the name does not say
+  bool number = false;  // a number in JSON
+  bool heard = false;   // tells of the announcements, not of the record
+  std::function<std::string(const Listed&)> text;
+};
+
+// The identity, what was heard, then the record's fields in the table's
+// order, the two hardware-address bytes shown as one mac column of all six.
+const std::vector<Column>& DeviceColumns();
+std::vector<std::string> DeviceFieldNames();
+Row DeviceFields(const Listed& device);
+// The identity and the record's fields only (a record that was not heard).
+Row RecordFields(const std::string& ident, const device::DeviceEntry& entry);
+std::vector<std::string> Names(const Row& row);
+
+// The changes a write makes, one per row of device::kFields, each already
+// checked and in the form device::SetFieldText takes. Unset fields keep the
+// device's value.
+struct Changes {
+  std::array<std::optional<std::string>, device::kFields.size()> values;
+  const std::optional<std::string>& operator[](std::string_view key) const;
+};
 
 // Checks one value for its field and stores it in 'changes'. Returns an
 // empty text when it is good, otherwise what is wrong (naming the field).
 std::string SetChange(Changes& changes, const std::string& field, const std::string& value);
-// A combination that cannot be written as asked (addresses with --auto on).
+// A combination that cannot be written as asked (addresses with auto on).
 std::string CheckCombination(const Changes& changes);
 
 // The identity given by the user: 1 to 16 hexadecimal digits.
 bool ParseIdentity(const std::string& text, std::uint64_t& ident);
 
-// The record a write sends: the device's record read as the panel shows it,
-// the changes applied, then built by the window's rules. Returns an empty
-// text, or why the window's rules refuse it (naming the field).
+// The record a write sends: the device's record with the changes applied
+// (the addresses cleared under automatic addressing, as the window clears
+// them). Returns an empty text, or why the window's rules refuse it (naming
+// the field).
 std::string BuildPending(const device::DeviceEntry& current, const Changes& changes,
                          device::NetConfig& pending);
 

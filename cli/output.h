@@ -10,8 +10,6 @@
 
 namespace cli {
 
-using Row = std::vector<Field>;
-
 // Columns padded to their widest cell (a CJK character counts two columns).
 void WriteTable(std::ostream& out, const std::vector<std::string>& header, const std::vector<Row>& rows);
 void WriteJson(std::ostream& out, const std::vector<Row>& rows);

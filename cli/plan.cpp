@@ -8,7 +8,9 @@
 
 #include <utf8.h>
 
+#include "cli/exit_codes.h"
 #include "cli/session.h"
+#include "device/field_table.h"
 #include "device/fields.h"
 
 namespace cli {
@@ -135,7 +137,7 @@ std::vector<Record> SplitCsv(const std::string& s, std::string& problem) {
 std::vector<PlanRow> ParsePlan(const std::string& content, const std::string& fileName) {
   std::string text = content;
   if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);  // the mark spreadsheets put first
-  const auto fail = [&](const std::string& problem) { return Failure(1, fileName + ": " + problem); };
+  const auto fail = [&](const std::string& problem) { return Failure(kExitUsage, fileName + ": " + problem); };
   if (const auto bad = utf8::find_invalid(text.begin(), text.end()); bad != text.end())
     throw fail("line " + std::to_string(LineAt(text, static_cast<std::size_t>(bad - text.begin()))) +
                ": not UTF-8 text");
@@ -148,12 +150,12 @@ std::vector<PlanRow> ParsePlan(const std::string& content, const std::string& fi
   const Record& header = records.front();
   std::vector<std::string> columns;
   std::vector<std::string> problems;
-  const auto& known = ChangeNames();
+  std::string known = "identity";
+  for (const device::Field& field : device::kFields) known += std::string(", ") + field.key;
   for (const std::string& raw : header.cells) {
     const std::string name = Trim(raw);
-    if (name != "identity" && std::find(known.begin(), known.end(), name) == known.end())
-      problems.push_back("line " + std::to_string(header.line) + ": unknown column '" + name +
-                         "' (columns: identity, ip, mask, gateway, dns1, dns2, server, port, mac5, mac6, name, auto)");
+    if (name != "identity" && device::FindField(name) == nullptr)
+      problems.push_back("line " + std::to_string(header.line) + ": unknown column '" + name + "' (columns: " + known + ")");
     else if (std::find(columns.begin(), columns.end(), name) != columns.end())
       problems.push_back("line " + std::to_string(header.line) + ": column '" + name + "' appears twice");
     columns.push_back(name);
@@ -209,9 +211,9 @@ std::vector<PlanRow> ParsePlan(const std::string& content, const std::string& fi
                          std::to_string(it->second));
       continue;
     }
-    if (row.changes.ip) {
-      if (const auto [it, added] = ipLines.emplace(*row.changes.ip, row.line); !added) {
-        problems.push_back(at + "ip " + *row.changes.ip + " is already given on line " + std::to_string(it->second));
+    if (const auto& ip = row.changes["ip"]) {
+      if (const auto [it, added] = ipLines.emplace(*ip, row.line); !added) {
+        problems.push_back(at + "ip " + *ip + " is already given on line " + std::to_string(it->second));
         continue;
       }
     }
@@ -230,7 +232,7 @@ std::vector<PlanRow> ParsePlan(const std::string& content, const std::string& fi
 
 std::vector<PlanRow> ReadPlan(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw Failure(1, path + ": cannot be read");
+  if (!in) throw Failure(kExitUsage, path + ": cannot be read");
   std::ostringstream content;
   content << in.rdbuf();
   return ParsePlan(content.str(), path);

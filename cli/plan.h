@@ -1,7 +1,7 @@
 // A commissioning plan: CSV (RFC 4180, UTF-8) with a header row naming the
-// columns, an `identity` column and any of the write's fields (ip, mask,
-// gateway, dns1, dns2, server, port, mac5, mac6, name, auto) in any order;
-// one row per device, an empty cell keeping the device's value.
+// columns, an `identity` column and any of the write's fields (the keys of
+// device::kFields) in any order; one row per device, an empty cell keeping
+// the device's value.
 #pragma once
 
 #include <cstdint>

@@ -19,14 +19,14 @@ TEST(Plan, ReadsRfc4180CellsInAnyColumnOrderWithTheirLines) {
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0].line, 2);
   EXPECT_EQ(rows[0].ident, 0x12ABu);
-  EXPECT_EQ(rows[0].changes.name, std::optional<std::string>("北区,\"一\"号\n泵站"));
-  EXPECT_EQ(rows[0].changes.ip, std::optional<std::string>("192.168.1.5"));
-  EXPECT_FALSE(rows[0].changes.autoIP.has_value());  // empty cells keep the device's value
-  EXPECT_FALSE(rows[0].changes.port.has_value());
+  EXPECT_EQ(rows[0].changes["name"], std::optional<std::string>("北区,\"一\"号\n泵站"));
+  EXPECT_EQ(rows[0].changes["ip"], std::optional<std::string>("192.168.1.5"));
+  EXPECT_FALSE(rows[0].changes["auto"].has_value());  // empty cells keep the device's value
+  EXPECT_FALSE(rows[0].changes["port"].has_value());
   EXPECT_EQ(rows[1].line, 5);
-  EXPECT_EQ(rows[1].changes.name, std::optional<std::string>(" 站 "));  // a name keeps its blanks
-  EXPECT_EQ(rows[1].changes.ip, std::optional<std::string>("10.0.0.1"));
-  EXPECT_EQ(rows[1].changes.autoIP, std::optional<bool>(false));
+  EXPECT_EQ(rows[1].changes["name"], std::optional<std::string>(" 站 "));  // a name keeps its blanks
+  EXPECT_EQ(rows[1].changes["ip"], std::optional<std::string>("10.0.0.1"));
+  EXPECT_EQ(rows[1].changes["auto"], std::optional<std::string>("off"));
 
   // Every bad row is reported, each with its line; a cell in quotes that
   // does not end before the file does is reported where it began.

@@ -4,16 +4,19 @@
 #include <cstring>
 
 #include "device/codepage.h"
+#include "device/fields.h"
 #include "orvenapi3/orvenapi3.h"
 
 namespace devsim {
 namespace {
 
-void putIp(Config& config, std::size_t offset, unsigned a, unsigned b, unsigned c, unsigned d) {
-  config[offset] = static_cast<unsigned char>(a);
-  config[offset + 1] = static_cast<unsigned char>(b);
-  config[offset + 2] = static_cast<unsigned char>(c);
-  config[offset + 3] = static_cast<unsigned char>(d);
+// An IPv4 address in network order from its four parts.
+std::uint32_t Ip(unsigned a, unsigned b, unsigned c, unsigned d) {
+  const unsigned char bytes[4] = {static_cast<unsigned char>(a), static_cast<unsigned char>(b),
+                                  static_cast<unsigned char>(c), static_cast<unsigned char>(d)};
+  std::uint32_t value;
+  std::memcpy(&value, bytes, sizeof value);
+  return value;
 }
 
 std::string deviceNameUtf8(std::size_t index) {
@@ -24,19 +27,6 @@ std::string deviceNameUtf8(std::size_t index) {
 }
 
 }  // namespace
-
-std::string ipText(const Config& config, std::size_t offset) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%u.%u.%u.%u", config[offset], config[offset + 1], config[offset + 2],
-                config[offset + 3]);
-  return text;
-}
-
-std::string nameText(const Config& config) {
-  std::size_t length = 0;
-  while (length < cfg::DeviceNameSize && config[cfg::DeviceName + length] != 0) ++length;
-  return device::FromAnsi(std::string_view(reinterpret_cast<const char*>(config.data() + cfg::DeviceName), length));
-}
 
 std::string toCodePage936(const std::string& utf8, std::size_t maxBytes, const std::string& fallback) {
   std::string bytes = device::ToAnsi(utf8);
@@ -57,38 +47,35 @@ std::string toCodePage936(const std::string& utf8, std::size_t maxBytes, const s
 }
 
 Config initialConfig(std::size_t index, std::uint64_t ident) {
-  Config config{};  // every byte defined: zero unless set below
-  config[cfg::AutoIP] = 0;
-  putIp(config, cfg::ServerPAddr, 192, 168, 1, 10);
-  config[cfg::ServerPort] = 60110 & 0xFF;  // little-endian: CE EA
-  config[cfg::ServerPort + 1] = 60110 >> 8;
+  Config config;
+  device::ZeroConfig(config);  // every byte defined: zero unless set below
+  config.ServerPAddr = Ip(192, 168, 1, 10);
+  config.ServerPort = 60110;
   // The last two hardware-address bytes follow the identity's low 16 bits.
-  config[cfg::HAddr] = static_cast<unsigned char>(ident & 0xFF);
-  config[cfg::HAddr + 1] = static_cast<unsigned char>((ident >> 8) & 0xFF);
-  const std::string name = toCodePage936(deviceNameUtf8(index), cfg::DeviceNameSize - 1,
+  config.HAddr = static_cast<std::uint16_t>(ident & 0xFFFF);
+  const std::string name = toCodePage936(deviceNameUtf8(index), device::kDeviceNameBytes,
                                          "Station " + std::to_string(index + 1));
-  std::memcpy(config.data() + cfg::DeviceName, name.data(), name.size());
+  std::memcpy(config.DeviceName, name.data(), name.size());
   // 192.168.1.100, .101, ... .254, then 192.168.2.1 onwards; 254 hosts per
   // third octet, which stays within 1..253 for the largest fleet.
   const std::size_t host = 99 + index;
   const unsigned third = static_cast<unsigned>(1 + host / 254);
   const unsigned fourth = static_cast<unsigned>(1 + host % 254);
-  putIp(config, cfg::PAddr, 192, 168, third, fourth);
-  putIp(config, cfg::SubNetMask, 255, 255, 255, 0);
-  putIp(config, cfg::GatePAddr, 192, 168, third, 1);
-  putIp(config, cfg::DNS1PAddr, 192, 168, 1, 1);
-  if (index % 2 == 1) putIp(config, cfg::DNS2PAddr, 114, 114, 114, 114);  // even ones: none
+  config.PAddr = Ip(192, 168, third, fourth);
+  config.SubNetMask = Ip(255, 255, 255, 0);
+  config.GatePAddr = Ip(192, 168, third, 1);
+  config.DNS1PAddr = Ip(192, 168, 1, 1);
+  if (index % 2 == 1) config.DNS2PAddr = Ip(114, 114, 114, 114);  // even ones: none
   return config;
 }
 
 void fillLeasedAddresses(Config& config, std::size_t index) {
   const std::size_t host = index + 2;  // 10.20.0.2 upwards
-  putIp(config, cfg::PAddr, 10, 20, static_cast<unsigned>((host >> 8) & 0xFF),
-        static_cast<unsigned>(host & 0xFF));
-  putIp(config, cfg::SubNetMask, 255, 255, 0, 0);
-  putIp(config, cfg::GatePAddr, 10, 20, 0, 1);
-  putIp(config, cfg::DNS1PAddr, 10, 20, 0, 1);
-  putIp(config, cfg::DNS2PAddr, 0, 0, 0, 0);
+  config.PAddr = Ip(10, 20, static_cast<unsigned>((host >> 8) & 0xFF), static_cast<unsigned>(host & 0xFF));
+  config.SubNetMask = Ip(255, 255, 0, 0);
+  config.GatePAddr = Ip(10, 20, 0, 1);
+  config.DNS1PAddr = Ip(10, 20, 0, 1);
+  config.DNS2PAddr = 0;
 }
 
 Fleet::Fleet(const Options& options)
@@ -106,7 +93,7 @@ Fleet::Fleet(const Options& options)
 
 Config Fleet::announced(std::size_t index) const {
   Config config = devices_[index].config;
-  if (autoAddresses_ && config[cfg::AutoIP] != 0) fillLeasedAddresses(config, index);
+  if (autoAddresses_ && config.AutoIP != 0) fillLeasedAddresses(config, index);
   return config;
 }
 
@@ -114,7 +101,7 @@ std::array<unsigned char, 74> Fleet::packet(std::size_t index, unsigned char kin
   std::array<unsigned char, 74> packet{};
   const Config config = announced(index);
   OrvenBuildPacket(packet.data(), static_cast<int>(packet.size()), kind, formatFlag_,
-                   ident(index), config.data());
+                   ident(index), reinterpret_cast<const unsigned char*>(&config));
   return packet;
 }
 
@@ -127,7 +114,7 @@ IntakeResult Fleet::classify(const unsigned char* data, std::size_t length) cons
   const int kind = PreparePackage(head, static_cast<int>(sizeof head));
   if (kind == 0) return result;
   result.ident = GetDeviceIdent(head);
-  if (!OrvenReadConfigSet(head, static_cast<int>(sizeof head), nullptr, result.config.data())) {
+  if (!OrvenReadConfigSet(head, static_cast<int>(sizeof head), nullptr, reinterpret_cast<unsigned char*>(&result.config))) {
     result.kind = Intake::OtherKind;
     result.packetKind = kind;
     return result;

@@ -8,25 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "device/netconfig.h"
 #include "options.h"
 
 namespace devsim {
 
-using Config = std::array<unsigned char, 60>;
+// A device's configuration record, as the tool keeps it.
+using Config = device::NetConfig;
 
-// Offsets inside the 60-byte configuration record.
-namespace cfg {
-constexpr std::size_t AutoIP = 0, ServerPAddr = 1, ServerPort = 5, HAddr = 7, DeviceName = 9,
-                      DeviceNameSize = 31, PAddr = 40, SubNetMask = 44, GatePAddr = 48,
-                      DNS1PAddr = 52, DNS2PAddr = 56;
-}
-
-// Dotted quad of the 4 bytes at config[offset] (network order).
-std::string ipText(const Config& config, std::size_t offset);
-// The device name (up to the first zero, at most 31 bytes) converted from
-// the ANSI code page (936) to UTF-8, as the tool converts it: a byte that
-// starts no valid character becomes U+FFFD.
-std::string nameText(const Config& config);
 // UTF-8 -> the ANSI code page (936), cut to at most maxBytes without
 // splitting a character. Falls back to the ASCII fallback text when the text
 // cannot be converted.

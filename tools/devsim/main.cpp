@@ -31,17 +31,11 @@ void installSignalHandlers() {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  std::string error;
-  const auto options = devsim::parseOptions(args, error);
-  if (!options) {
-    std::fprintf(stderr, "orven-devsim: %s\n", error.c_str());
-    return 2;
-  }
-  if (options->help) {
-    std::fputs(devsim::helpText().c_str(), stdout);
-    return 0;
-  }
+  int exitCode = 0;
+  const auto options = devsim::parseOptions(args, exitCode);
+  if (!options) return exitCode;
   installSignalHandlers();
+  std::string error;
   devsim::Counters counters;
   if (!devsim::runSimulator(*options, g_stop, counters, error)) {
     std::fprintf(stderr, "orven-devsim: %s\n", error.c_str());

@@ -1,7 +1,10 @@
 #include "options.h"
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <limits>
 
 namespace devsim {
@@ -15,16 +18,6 @@ bool parseUnsigned(const std::string& text, int base, std::uint64_t& value) {
     first += 2;
   const auto [ptr, ec] = std::from_chars(first, last, value, base);
   return ec == std::errc() && ptr == last && first != last;
-}
-
-bool parseNumber(const std::string& name, const std::string& text, std::uint64_t min,
-                 std::uint64_t max, std::uint64_t& value, std::string& error) {
-  if (!parseUnsigned(text, 10, value) || value < min || value > max) {
-    error = "option " + name + ": expected a whole number from " + std::to_string(min) + " to " +
-            std::to_string(max) + ", got '" + text + "'";
-    return false;
-  }
-  return true;
 }
 
 // "all", or a comma-separated list of indices and ranges such as "0,3,5-9".
@@ -79,139 +72,122 @@ std::uint64_t effectiveIdentBase(const Options& options) {
   return (options.identBase & 0x0000FFFFFFFFFFFFULL) | 0x00FF000000000000ULL;
 }
 
-std::optional<Options> parseOptions(const std::vector<std::string>& args, std::string& error) {
-  Options options;
-  const std::uint64_t u32max = std::numeric_limits<std::uint32_t>::max();
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string name = args[i];
-    std::optional<std::string> inlineValue;
-    if (const std::size_t eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
-      inlineValue = name.substr(eq + 1);
-      name.resize(eq);
-    }
-    const auto flag = [&](bool& target) {
-      if (inlineValue) {
-        error = "option " + name + " takes no value";
-        return false;
-      }
-      target = true;
-      return true;
-    };
-    std::string value;
-    const auto takeValue = [&]() {
-      if (inlineValue) {
-        value = *inlineValue;
-        return true;
-      }
-      if (i + 1 >= args.size()) {
-        error = "option " + name + " needs a value";
-        return false;
-      }
-      value = args[++i];
-      return true;
-    };
-    std::uint64_t number = 0;
-    if (name == "--help" || name == "-h") {
-      if (!flag(options.help)) return std::nullopt;
-    } else if (name == "--devices") {
-      if (!takeValue() || !parseNumber(name, value, 1, kMaxDevices, number, error)) return std::nullopt;
-      options.devices = static_cast<std::size_t>(number);
-    } else if (name == "--interval-ms") {
-      if (!takeValue() || !parseNumber(name, value, 1, 3600000, number, error)) return std::nullopt;
-      options.intervalMs = static_cast<std::uint32_t>(number);
-    } else if (name == "--mode") {
-      if (!takeValue()) return std::nullopt;
-      if (value == "broadcast") options.mode = Mode::Broadcast;
-      else if (value == "multicast") options.mode = Mode::Multicast;
-      else if (value == "both") options.mode = Mode::Both;
-      else {
-        error = "option --mode: expected broadcast, multicast or both, got '" + value + "'";
-        return std::nullopt;
-      }
-    } else if (name == "--port") {
-      if (!takeValue() || !parseNumber(name, value, 0, 65535, number, error)) return std::nullopt;
-      options.port = static_cast<std::uint16_t>(number);
-    } else if (name == "--ident-base") {
-      if (!takeValue()) return std::nullopt;
-      if (!parseUnsigned(value, 16, number)) {
-        error = "option --ident-base: expected a hexadecimal number, got '" + value + "'";
-        return std::nullopt;
-      }
-      options.identBase = number;
-      options.identBaseGiven = true;
-    } else if (name == "--ff-idents") {
-      if (!flag(options.ffIdents)) return std::nullopt;
-    } else if (name == "--format-flag") {
-      if (!takeValue() || !parseNumber(name, value, 0, 255, number, error)) return std::nullopt;
-      options.formatFlag = static_cast<std::uint8_t>(number);
-    } else if (name == "--ignore-sets") {
-      if (!takeValue() || !parseIndexList(value, options, error)) return std::nullopt;
-    } else if (name == "--apply-delay-ms") {
-      if (!takeValue() || !parseNumber(name, value, 0, 3600000, number, error)) return std::nullopt;
-      options.applyDelayMs = static_cast<std::uint32_t>(number);
-    } else if (name == "--auto-addresses") {
-      if (!flag(options.autoAddresses)) return std::nullopt;
-    } else if (name == "--count") {
-      if (!takeValue() || !parseNumber(name, value, 1, u32max, number, error)) return std::nullopt;
-      options.count = number;
-    } else if (name == "--duration-ms") {
-      if (!takeValue() || !parseNumber(name, value, 0, 1000ULL * u32max, number, error)) return std::nullopt;
-      options.durationMs = number;
-    } else if (name == "--quiet") {
-      if (!flag(options.quiet)) return std::nullopt;
-    } else if (name == "--bind-lo") {
-      if (!flag(options.bindLoopback)) return std::nullopt;
-    } else {
-      error = "unknown option '" + args[i] + "' (see --help)";
-      return std::nullopt;
-    }
-  }
-  if (!options.ignoreSets.empty() && options.ignoreSets.back() >= options.devices) {
-    error = "option --ignore-sets: device index " + std::to_string(options.ignoreSets.back()) +
-            " out of range (there are " + std::to_string(options.devices) + " devices)";
-    return std::nullopt;
-  }
+namespace {
+
+// A whole decimal number from min to max into 'target' ("010" is ten).
+template <typename T>
+CLI::Option* addNumber(CLI::App& app, const std::string& name, T& target, std::uint64_t min, std::uint64_t max,
+                       const std::string& help) {
+  return app.add_option_function<std::string>(
+      name,
+      [&target, name, min, max](const std::string& text) {
+        std::uint64_t value = 0;
+        if (!parseUnsigned(text, 10, value) || value < min || value > max)
+          throw CLI::ValidationError(name, "expected a whole number from " + std::to_string(min) + " to " +
+                                               std::to_string(max) + ", got '" + text + "'");
+        target = static_cast<T>(value);
+      },
+      help);
+}
+
+// What the options together must satisfy; empty when they do.
+std::string checkTogether(const Options& options) {
+  if (!options.ignoreSets.empty() && options.ignoreSets.back() >= options.devices)
+    return "option --ignore-sets: device index " + std::to_string(options.ignoreSets.back()) +
+           " out of range (there are " + std::to_string(options.devices) + " devices)";
   const std::uint64_t base = effectiveIdentBase(options);
   const std::uint64_t last = base + (options.devices - 1);
-  if (last < base) {
-    error = "option --ident-base: identities would wrap past FFFFFFFFFFFFFFFF";
+  if (last < base) return "option --ident-base: identities would wrap past FFFFFFFFFFFFFFFF";
+  if (options.ffIdents && (last >> 48) != 0xFF)
+    return "option --ff-idents: identities would leave the FF.. range; choose a lower --ident-base";
+  return {};
+}
+
+}  // namespace
+
+std::optional<Options> parseOptions(const std::vector<std::string>& args, int& exitCode) {
+  Options options;
+  CLI::App app{"Plays simulated devices: announces them over UDP and applies configuration-set packets.\n"
+               "Run it only inside tools/isolated-net: it broadcasts and sends to a multicast group.",
+               "orven-devsim"};
+  app.footer("Stops on SIGINT/SIGTERM with a summary line and exit code 0.");
+  app.allow_windows_style_options(false);
+  // A flag takes no value ("--quiet=1" is refused).
+  const auto flag = [&app](const std::string& name, bool& target, const std::string& help) {
+    app.add_flag(name, target, help)->disable_flag_override();
+  };
+  const std::uint64_t u32max = std::numeric_limits<std::uint32_t>::max();
+  addNumber(app, "--devices", options.devices, 1, kMaxDevices, "number of devices, 1-64000 (default 4)")
+      ->type_name("N");
+  addNumber(app, "--interval-ms", options.intervalMs, 1, 3600000,
+            "each device announces once per interval, the devices spread evenly over it (default 1000)")
+      ->type_name("MS");
+  app.add_option_function<std::string>(
+         "--mode",
+         [&options](const std::string& value) {
+           if (value == "broadcast") options.mode = Mode::Broadcast;
+           else if (value == "multicast") options.mode = Mode::Multicast;
+           else if (value == "both") options.mode = Mode::Both;
+           else throw CLI::ValidationError("--mode", "expected broadcast, multicast or both, got '" + value + "'");
+         },
+         "broadcast (255.255.255.255:60080), multicast (230.1.1.100:60081) or both (default both)")
+      ->type_name("M");
+  addNumber(app, "--port", options.port, 0, 65535, "source UDP port shared by all devices; 0 = system-chosen (default 0)")
+      ->type_name("P");
+  app.add_option_function<std::string>(
+         "--ident-base",
+         [&options](const std::string& value) {
+           if (!parseUnsigned(value, 16, options.identBase))
+             throw CLI::ValidationError("--ident-base", "expected a hexadecimal number, got '" + value + "'");
+           options.identBaseGiven = true;
+         },
+         "identity of device 0; device i has base+i (default 0012AB34CD5600)")
+      ->type_name("HEX");
+  flag("--ff-idents", options.ffIdents,
+               "identities with top byte FF (default base FF0012AB34CD56; with --ident-base, its top byte of 14 "
+               "digits is replaced by FF)");
+  addNumber(app, "--format-flag", options.formatFlag, 0, 255, "byte 2 of every packet, normally 0 or 1 (default 0)")
+      ->type_name("B");
+  app.add_option_function<std::string>(
+         "--ignore-sets",
+         [&options](const std::string& value) {
+           std::string error;
+           if (!parseIndexList(value, options, error)) throw CLI::ValidationError(error);
+         },
+         "devices that ignore configuration-set packets: 'all' or indices and ranges such as 0,3,5-9")
+      ->type_name("LIST");
+  addNumber(app, "--apply-delay-ms", options.applyDelayMs, 0, 3600000,
+            "apply a configuration-set after this delay (default 0)")
+      ->type_name("MS");
+  flag("--auto-addresses", options.autoAddresses,
+               "while a device's AutoIP byte is nonzero it announces addresses of its own (10.20.x.y/16) in bytes "
+               "40-59, as if leased by DHCP");
+  addNumber(app, "--count", options.count, 1, u32max, "stop after N announcement rounds (default: unlimited)")
+      ->type_name("N");
+  addNumber(app, "--duration-ms", options.durationMs, 0, 1000ULL * u32max,
+            "stop after MS milliseconds (default: unlimited)")
+      ->type_name("MS");
+  flag("--quiet", options.quiet, "no announcement or dropped-datagram lines; set lines stay");
+  flag("--bind-lo", options.bindLoopback, "bind the socket to 127.0.0.1 instead of the wildcard address");
+
+  try {
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    app.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    std::fputs(app.help().c_str(), stdout);
+    exitCode = 0;
+    return std::nullopt;
+  } catch (const CLI::ParseError& e) {
+    std::fprintf(stderr, "orven-devsim: %s\n", e.what());
+    exitCode = 2;
     return std::nullopt;
   }
-  if (options.ffIdents && (last >> 48) != 0xFF) {
-    error = "option --ff-idents: identities would leave the FF.. range; choose a lower --ident-base";
+  if (const std::string problem = checkTogether(options); !problem.empty()) {
+    std::fprintf(stderr, "orven-devsim: %s\n", problem.c_str());
+    exitCode = 2;
     return std::nullopt;
   }
   return options;
-}
-
-std::string helpText() {
-  return
-      "usage: orven-devsim [OPTION...]\n"
-      "Plays simulated devices: announces them over UDP and applies configuration-set packets.\n"
-      "Run it only inside tools/isolated-net: it broadcasts and sends to a multicast group.\n"
-      "\n"
-      "  --devices N          number of devices, 1-64000 (default 4)\n"
-      "  --interval-ms MS     each device announces once per interval, the devices spread\n"
-      "                       evenly over it (default 1000)\n"
-      "  --mode M             broadcast (255.255.255.255:60080), multicast (230.1.1.100:60081)\n"
-      "                       or both (default both)\n"
-      "  --port P             source UDP port shared by all devices; 0 = system-chosen (default 0)\n"
-      "  --ident-base HEX     identity of device 0; device i has base+i (default 0012AB34CD5600)\n"
-      "  --ff-idents          identities with top byte FF (default base FF0012AB34CD56; with\n"
-      "                       --ident-base, its top byte of 14 digits is replaced by FF)\n"
-      "  --format-flag B      byte 2 of every packet, normally 0 or 1 (default 0)\n"
-      "  --ignore-sets LIST   devices that ignore configuration-set packets: 'all' or indices\n"
-      "                       and ranges such as 0,3,5-9\n"
-      "  --apply-delay-ms MS  apply a configuration-set after this delay (default 0)\n"
-      "  --auto-addresses     while a device's AutoIP byte is nonzero it announces addresses of\n"
-      "                       its own (10.20.x.y/16) in bytes 40-59, as if leased by DHCP\n"
-      "  --count N            stop after N announcement rounds (default: unlimited)\n"
-      "  --duration-ms MS     stop after MS milliseconds (default: unlimited)\n"
-      "  --quiet              no announcement or dropped-datagram lines; set lines stay\n"
-      "  --bind-lo            bind the socket to 127.0.0.1 instead of the wildcard address\n"
-      "  --help               print this text\n"
-      "\n"
-      "Stops on SIGINT/SIGTERM with a summary line and exit code 0.\n";
 }
 
 }  // namespace devsim

@@ -27,20 +27,19 @@ struct Options {
   std::optional<std::uint64_t> durationMs;  // run time
   bool quiet = false;
   bool bindLoopback = false;
-  bool help = false;
 };
 
 constexpr std::size_t kMaxDevices = 64000;
 constexpr std::uint64_t kDefaultFfIdentBase = 0xFF0012AB34CD56ULL;
 
-// Parses argv[1..]; on failure returns nullopt and sets error to a one-line
-// message. Both "--name value" and "--name=value" are accepted.
-std::optional<Options> parseOptions(const std::vector<std::string>& args, std::string& error);
+// Parses argv[1..] ("--name value" or "--name=value"). Returns nullopt when
+// the program ends at once with exitCode: 0 after --help (printed), 2 after a
+// bad option (its one-line message printed).
+std::optional<Options> parseOptions(const std::vector<std::string>& args, int& exitCode);
 
 // The identity of the first device once --ff-idents has been taken into account.
 std::uint64_t effectiveIdentBase(const Options& options);
 
-std::string helpText();
 const char* modeName(Mode mode);
 
 }  // namespace devsim

@@ -284,8 +284,9 @@ class Simulator {
     fleet_.apply(index, config);
     ++counters_.applied;
     const Config shown = fleet_.announced(index);
-    printLine("applied " + device::IdentityText(fleet_.ident(index)) + " ip=" + ipText(shown, cfg::PAddr) +
-              " autoip=" + std::to_string(shown[cfg::AutoIP]) + " name=" + nameText(shown));
+    const std::string ip = device::IPv4ToText(shown.PAddr);
+    printLine("applied " + device::IdentityText(fleet_.ident(index)) + " ip=" + (ip.empty() ? "0.0.0.0" : ip) +
+              " autoip=" + std::to_string(shown.AutoIP) + " name=" + device::DeviceNameToText(shown));
     announce(index, ORVEN_KIND_APPLIED);
   }
 

@@ -1,0 +1,56 @@
+// orven-cli list: listens N seconds and prints every device heard, once, in
+// the order first heard.
+#include <chrono>
+#include <cmath>
+#include <iostream>
+#include <memory>
+
+#include "cli/command.h"
+#include "cli/exit_codes.h"
+#include "cli/monitor.h"
+#include "cli/output.h"
+#include "cli/platform.h"
+
+namespace cli {
+
+namespace {
+
+struct ListOptions {
+  double seconds = 3;
+  std::string format = "table";
+};
+
+int RunList(const SessionOptions& options, const ListOptions& list) {
+  using Clock = std::chrono::steady_clock;
+  Session session(options);
+  Monitor monitor;
+  const auto start = Clock::now();
+  bool interrupted = false;
+  for (double left = list.seconds; left > 0;
+       left = list.seconds - std::chrono::duration<double>(Clock::now() - start).count()) {
+    if ((interrupted = Interrupted())) break;
+    session.Poll(static_cast<int>(std::ceil(std::min(left * 1000, double{kPollMs}))),
+                 [&](const Datagram& d) { monitor.Take(d); });
+  }
+  std::vector<Row> rows;
+  for (int i = 0; i < monitor.List().Count(); ++i) rows.push_back(monitor.Fields(i));
+  if (list.format == "json") WriteJson(std::cout, rows);
+  else if (list.format == "csv") WriteCsv(std::cout, DeviceFieldNames(), rows);
+  else WriteTable(std::cout, DeviceFieldNames(), rows);
+  std::cout.flush();
+  return interrupted ? kExitStopped : kExitSuccess;
+}
+
+}  // namespace
+
+void SetUpList(CLI::App& app, Common& common) {
+  auto options = std::make_shared<ListOptions>();
+  CLI::App* list = app.add_subcommand("list", "listen for N seconds and print every device heard, in the order first heard");
+  list->add_option("--seconds", options->seconds, "how long to listen (default 3)")->check(CLI::Range(0.1, 86400.0));
+  list->add_option("--format", options->format, "table, json or csv (default table)")
+      ->check(CLI::IsMember({"table", "json", "csv"}));
+  AddCommonOptions(list, common);
+  OnRun(list, common, [&common, options] { return RunList(common.session, *options); });
+}
+
+}  // namespace cli
