@@ -256,9 +256,9 @@ if(ORVEN_MAKENSIS)
   set(CPACK_ORVEN_FIREWALL_RULE_CLI "${ORVEN_FIREWALL_RULE_CLI}")
   set(CPACK_ORVEN_FIREWALL_PORTS ${ORVEN_FIREWALL_PORTS})
   set(CPACK_ORVEN_ICON "${ORVEN_ICO}")
-  # The Start menu entry for orven-cli's network check, named so once
-  # orven-cli has that subcommand; none while this is empty.
-  set(CPACK_ORVEN_DOCTOR_SHORTCUT "")
+  # The Start menu entry for orven-cli's network check (orven-cli doctor in a
+  # console window that stays open); none while this is empty.
+  set(CPACK_ORVEN_DOCTOR_SHORTCUT "ORVEN网络诊断")
 endif()
 include(CPack)
 

@@ -28,6 +28,7 @@ import pe_resources  # noqa: E402
 
 CPACK, BUILD, SOURCE, VERSION = sys.argv[1:5]
 NAME = "ORVEN网络设备现场设置程序"
+DOCTOR = "ORVEN网络诊断"  # the network check's Start menu entry
 UNINST_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\orven-setup"
 WORK = os.path.join(BUILD, "installer-test")
 PREFIX = os.path.join(WORK, "wine")
@@ -171,8 +172,14 @@ if got != expected:
          f"unexpected {sorted(set(got) - set(expected))}")
 
 added = {d: sorted(now - shortcuts_before[d]) for d, now in shortcuts().items()}
-if added != {MENU_DIR: [NAME + ".lnk"], DESKTOP_DIR: [NAME + ".lnk"]}:
+if added != {MENU_DIR: sorted([NAME + ".lnk", DOCTOR + ".lnk"]), DESKTOP_DIR: [NAME + ".lnk"]}:
     fail(f"shortcuts made: {added}")
+doctor_lnk = f"{MENU_DIR}/{DOCTOR}.lnk"
+if os.path.isfile(doctor_lnk):
+    link = open(doctor_lnk, "rb").read()
+    # cmd.exe /c ""...\orven-cli.exe" doctor & pause": the arguments are stored as UTF-16.
+    if "orven-cli.exe\" doctor & pause".encode("utf-16-le") not in link:
+        fail(f"{doctor_lnk} does not run orven-cli doctor and wait for a key")
 for lnk in (START_MENU, DESKTOP):
     if not os.path.isfile(lnk):
         fail(f"no shortcut {lnk}")
