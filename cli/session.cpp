@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "cli/exit_codes.h"
 #include "device/protocol.h"
 #include "net/errors.h"
 #include "net/inspect.h"
@@ -24,7 +25,7 @@ Failure SocketFailure(const std::string& what, int code = net::LastSocketError()
   std::string text = error.what();
   std::replace(text.begin(), text.end(), '\r', ' ');
   std::replace(text.begin(), text.end(), '\n', ' ');
-  return Failure(4, what + ": " + text);
+  return Failure(kExitNetwork, what + ": " + text);
 }
 
 }  // namespace
@@ -33,16 +34,16 @@ Session::Session(const SessionOptions& options) : options_(options), buffer_(kBu
   if (!options_.interfaceName.empty()) {
     sock::Adapter adapter;
     if (!sock::FindAdapter(options_.interfaceName, adapter))
-      throw Failure(1, "--interface: no network adapter named or addressed '" + options_.interfaceName + "'");
+      throw Failure(kExitUsage, "--interface: no network adapter named or addressed '" + options_.interfaceName + "'");
     if (adapter.ipv4 == 0)
-      throw Failure(1, "--interface: adapter '" + adapter.name + "' has no IPv4 address");
+      throw Failure(kExitUsage, "--interface: adapter '" + adapter.name + "' has no IPv4 address");
     adapter_ = adapter;
   }
   if (!options_.pcapPath.empty()) {
     try {
       pcap_ = std::make_unique<PcapWriter>(options_.pcapPath);
     } catch (const std::exception& e) {
-      throw Failure(1, std::string("--pcap: ") + e.what());
+      throw Failure(kExitUsage, std::string("--pcap: ") + e.what());
     }
   }
   try {
