@@ -9,6 +9,7 @@ enum ExitCode : int {
   kExitRefused = 2,
   kExitMissed = 3,
   kExitNetwork = 4,
+  kExitProblem = 5,
   kExitStopped = 130,
 };
 
@@ -24,6 +25,7 @@ inline constexpr ExitCodeRow kExitCodes[] = {
      "refused by a check (the window's rules, or a pre-write check without --force); nothing sent to that device"},
     {kExitMissed, "time-out, or a device not heard"},
     {kExitNetwork, "network error (with the socket error's text)"},
+    {kExitProblem, "a check found a problem"},
     {kExitStopped, "stopped by Ctrl+C (what was confirmed is printed)"},
 };
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "net/socket.h"
 
@@ -18,6 +19,10 @@ struct Adapter {
 // Finds the adapter by its name or by one of its IPv4 addresses (dotted
 // quad). False when there is none.
 bool FindAdapter(const std::string& nameOrAddress, Adapter& out);
+
+// Every IPv4 address of the workstation's adapters (network byte order), the
+// loopback ones too. Empty when the system cannot list them.
+std::vector<std::uint32_t> LocalAddresses();
 
 // Binds the socket at 'port' so that it receives only datagrams that arrive
 // through the adapter, and what it sends leaves through it: on Linux the

@@ -35,6 +35,17 @@ bool FindAdapter(const std::string& nameOrAddress, Adapter& out) {
   return !found.empty();
 }
 
+std::vector<std::uint32_t> LocalAddresses() {
+  std::vector<std::uint32_t> addresses;
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) != 0) return addresses;
+  for (const ifaddrs* a = list; a != nullptr; a = a->ifa_next)
+    if (a->ifa_addr != nullptr && a->ifa_addr->sa_family == AF_INET)
+      addresses.push_back(reinterpret_cast<const sockaddr_in*>(a->ifa_addr)->sin_addr.s_addr);
+  ::freeifaddrs(list);
+  return addresses;
+}
+
 bool BindToAdapter(Handle handle, Family family, const Adapter& adapter, std::uint16_t port) {
   const int fd = static_cast<int>(handle);
 #ifdef SO_BINDTODEVICE

@@ -24,9 +24,8 @@ std::string Utf8(const wchar_t* text) {
   return out;
 }
 
-}  // namespace
-
-bool FindAdapter(const std::string& nameOrAddress, Adapter& out) {
+// The adapters' list, or an empty buffer when the system cannot give it.
+std::vector<unsigned char> AdapterList() {
   ULONG size = 16 * 1024;
   std::vector<unsigned char> storage;
   ULONG rc = ERROR_BUFFER_OVERFLOW;
@@ -35,18 +34,32 @@ bool FindAdapter(const std::string& nameOrAddress, Adapter& out) {
     rc = ::GetAdaptersAddresses(AF_INET, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST, nullptr,
                                 reinterpret_cast<IP_ADAPTER_ADDRESSES*>(storage.data()), &size);
   }
-  if (rc != NO_ERROR) return false;
+  if (rc != NO_ERROR) storage.clear();
+  return storage;
+}
+
+// Each IPv4 address of the adapter.
+template <typename F>
+void ForEachAddress(const IP_ADAPTER_ADDRESSES* a, F f) {
+  for (auto* u = a->FirstUnicastAddress; u != nullptr; u = u->Next)
+    if (u->Address.lpSockaddr != nullptr && u->Address.lpSockaddr->sa_family == AF_INET)
+      f(reinterpret_cast<const sockaddr_in*>(u->Address.lpSockaddr)->sin_addr.s_addr);
+}
+
+}  // namespace
+
+bool FindAdapter(const std::string& nameOrAddress, Adapter& out) {
+  std::vector<unsigned char> storage = AdapterList();
+  if (storage.empty()) return false;
   const std::uint32_t wanted = ::inet_addr(nameOrAddress.c_str());
   const bool byAddress = wanted != INADDR_NONE || nameOrAddress == "255.255.255.255";
   for (auto* a = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(storage.data()); a != nullptr; a = a->Next) {
     std::uint32_t first = 0;
     bool match = !byAddress && (nameOrAddress == Utf8(a->FriendlyName) || nameOrAddress == a->AdapterName);
-    for (auto* u = a->FirstUnicastAddress; u != nullptr; u = u->Next) {
-      if (u->Address.lpSockaddr == nullptr || u->Address.lpSockaddr->sa_family != AF_INET) continue;
-      const std::uint32_t address = reinterpret_cast<const sockaddr_in*>(u->Address.lpSockaddr)->sin_addr.s_addr;
+    ForEachAddress(a, [&](std::uint32_t address) {
       if (first == 0) first = address;
       if (byAddress && address == wanted) match = true;
-    }
+    });
     if (match) {
       out.name = Utf8(a->FriendlyName);
       out.ipv4 = byAddress ? wanted : first;
@@ -54,6 +67,15 @@ bool FindAdapter(const std::string& nameOrAddress, Adapter& out) {
     }
   }
   return false;
+}
+
+std::vector<std::uint32_t> LocalAddresses() {
+  std::vector<std::uint32_t> addresses;
+  std::vector<unsigned char> storage = AdapterList();
+  if (storage.empty()) return addresses;
+  for (auto* a = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(storage.data()); a != nullptr; a = a->Next)
+    ForEachAddress(a, [&](std::uint32_t address) { addresses.push_back(address); });
+  return addresses;
 }
 
 bool BindToAdapter(Handle handle, Family family, const Adapter& adapter, std::uint16_t port) {
