@@ -108,6 +108,8 @@ int RunPlan(const SessionOptions& options, const PlanOptions& plan) {
   for (int i = 0; i < heard.Count(); ++i)
     if (heard.Entry(i).Config.PAddr != 0) request.announced.push_back(HostOrder(heard.Entry(i).Config.PAddr));
   for (std::uint32_t a : net::sock::LocalAddresses()) request.workstation.push_back(HostOrder(a));
+  if (request.workstation.empty())  // there is always the loopback address
+    std::cerr << "orven-cli: this workstation's addresses could not be listed, so they are not skipped\n";
   const AddressResult assigned = AssignAddresses(request);
   if (!assigned.problem.empty()) throw Failure(kExitRefused, "refused: " + assigned.problem + "; no plan written");
   if (assigned.missing)
