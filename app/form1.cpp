@@ -52,10 +52,8 @@ TForm1::TForm1(QWidget* owner)
   WireDispatchTable();
 
   SetApplicationTitle(windowTitle());
-  for (QLineEdit* edit : {static_cast<QLineEdit*>(edtPAddr), static_cast<QLineEdit*>(edtSubNetMask),
-                          static_cast<QLineEdit*>(edtGatePAddr), static_cast<QLineEdit*>(edtDNS1PAddr),
-                          static_cast<QLineEdit*>(edtDNS2PAddr)})
-    SetEditText(edit, QString());
+  for (const AddressEdit& a : addressEdits_)
+    if (a.field->automatic) SetEditText(a.edit, QString());
 }
 
 TForm1::~TForm1() {
@@ -87,15 +85,15 @@ void TForm1::BuildLayout() {
   lblIdent = new TLabel(p, QString(), QRect(361, 10, 8, 15), true);
   CheckAuto = new TCheckBox(p, QStringLiteral("自动IP地址："), QRect(27, 40, 230, 17));
   Label3 = new TLabel(p, QStringLiteral("设备IP地址:"), QRect(27, 70, 84, 15), true);
-  edtPAddr = new TEdit(p, QRect(231, 62, 140, 23), 15);
+  edtPAddr = NewAddressEdit(p, "ip", QRect(231, 62, 140, 23));
   Label4 = new TLabel(p, QStringLiteral("子网  掩码:"), QRect(27, 100, 84, 15), true);
-  edtSubNetMask = new TEdit(p, QRect(231, 97, 140, 23), 15);
+  edtSubNetMask = NewAddressEdit(p, "mask", QRect(231, 97, 140, 23));
   Label5 = new TLabel(p, QStringLiteral("网关  地址:"), QRect(27, 130, 84, 15), true);
-  edtGatePAddr = new TEdit(p, QRect(231, 127, 140, 23), 15);
+  edtGatePAddr = NewAddressEdit(p, "gateway", QRect(231, 127, 140, 23));
   Label9 = new TLabel(p, QStringLiteral("DNS 服务器1:"), QRect(18, 160, 93, 15), true);
-  edtDNS1PAddr = new TEdit(p, QRect(231, 157, 140, 23), 15);
+  edtDNS1PAddr = NewAddressEdit(p, "dns1", QRect(231, 157, 140, 23));
   Label10 = new TLabel(p, QStringLiteral("DNS 服务器2:"), QRect(18, 190, 93, 15), true);
-  edtDNS2PAddr = new TEdit(p, QRect(231, 187, 140, 23), 15);
+  edtDNS2PAddr = NewAddressEdit(p, "dns2", QRect(231, 187, 140, 23));
   Label7 = new TLabel(p, QStringLiteral("硬件  地址:"), QRect(27, 220, 84, 15), false);
   Label11 = new TLabel(p, QStringLiteral("00:04:A3:"), QRect(128, 220, 72, 15), false);
   Label15 = new TLabel(p, QStringLiteral("06"), QRect(202, 220, 16, 15), false);
@@ -103,7 +101,7 @@ void TForm1::BuildLayout() {
   edtHAddr1 = new TEdit(p, QRect(231, 217, 42, 23), 2);
   edtHAddr2 = new TEdit(p, QRect(329, 217, 42, 23), 2);
   Label6 = new TLabel(p, QStringLiteral("服务器地址:"), QRect(28, 250, 83, 15), true);
-  edtServerPAddr = new TEdit(p, QRect(231, 247, 140, 23), 15);
+  edtServerPAddr = NewAddressEdit(p, "server", QRect(231, 247, 140, 23));
   Label8 = new TLabel(p, QStringLiteral("服务器端口:"), QRect(28, 280, 83, 15), true);
   EdtServerPort = new TCSpinEdit(p);
   EdtServerPort->setGeometry(231, 277, 140, 24);
@@ -138,20 +136,26 @@ void TForm1::BuildLayout() {
   UDPClient->BroadcastEnabled = false;
 
   // Tab order: the list, then the panel's controls in their own order, which
-  // puts the six address edits after the write button.
-  QWidget* order[] = {ListBox1,  CheckAuto,     edtHAddr1,    edtHAddr2,    EdtServerPort,
-                      edtDeviceName, Button1,   edtPAddr,     edtSubNetMask, edtGatePAddr,
-                      edtDNS1PAddr, edtDNS2PAddr, edtServerPAddr};
-  for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+  // puts the address edits after the write button.
+  std::vector<QWidget*> order = {ListBox1, CheckAuto, edtHAddr1, edtHAddr2, EdtServerPort, edtDeviceName, Button1};
+  for (const AddressEdit& a : addressEdits_) order.push_back(a.edit);
+  for (std::size_t i = 0; i + 1 < order.size(); ++i) setTabOrder(order[i], order[i + 1]);
   for (QWidget* w : {static_cast<QWidget*>(Panel1), static_cast<QWidget*>(Label13)})
     w->setFocusPolicy(Qt::NoFocus);
   ListBox1->setFocus();
 }
 
+TEdit* TForm1::NewAddressEdit(QWidget* panel, const char* key, const QRect& place) {
+  auto* edit = new TEdit(panel, place, 15);
+  addressEdits_.push_back({edit, &device::FieldOf(key)});
+  return edit;
+}
+
 void TForm1::WireDispatchTable() {
   connect(ListBox1, &TListBox::click, this, [this] { Guard([&] { ListBox1Click(ListBox1); }); });
   connect(CheckAuto, &QCheckBox::toggled, this, [this] { Guard([&] { CheckAutoClick(CheckAuto); }); });
-  for (TEdit* edit : {edtPAddr, edtSubNetMask, edtGatePAddr, edtDNS1PAddr, edtDNS2PAddr, edtServerPAddr}) {
+  for (const AddressEdit& a : addressEdits_) {
+    TEdit* edit = a.edit;
     connect(edit, &QLineEdit::textChanged, this, [this, edit] { Guard([&] { edtPAddrChange(edit); }); });
     connect(edit, &TEdit::exited, this, [this, edit] { Guard([&] { edtPAddrExit(edit); }); });
   }
@@ -329,18 +333,19 @@ void TForm1::ListBox1Click(const void*) {
 }
 
 void TForm1::CheckAutoClick(QObject*) {
-  TEdit* const addresses[] = {edtPAddr, edtSubNetMask, edtGatePAddr, edtDNS1PAddr, edtDNS2PAddr};
-  for (TEdit* edit : addresses) edit->setEnabled(!CheckAuto->isChecked());
+  std::vector<AddressEdit> group;
+  for (const AddressEdit& a : addressEdits_)
+    if (a.field->automatic) group.push_back(a);
+  for (const AddressEdit& a : group) a.edit->setEnabled(!CheckAuto->isChecked());
   if (!Panel1->testAttribute(Qt::WA_ForceDisabled)) {
     if (CheckAuto->isChecked()) {
-      for (TEdit* edit : addresses) SetEditText(edit, QString());
+      for (const AddressEdit& a : group) SetEditText(a.edit, QString());
     } else if (const device::DeviceEntry* entry = SelectedEntry()) {
-      const std::uint32_t values[] = {entry->Config.PAddr, entry->Config.SubNetMask, entry->Config.GatePAddr,
-                                      entry->Config.DNS1PAddr, entry->Config.DNS2PAddr};
-      for (int i = 0; i < 5; ++i) SetEditText(addresses[i], Q(device::IPv4ToText(values[i])));
+      const device::NetConfig shown = entry->Config;
+      for (const AddressEdit& a : group) SetEditText(a.edit, Q(device::IPv4ToText(device::AddressOf(shown, *a.field))));
     }
   } else {
-    for (TEdit* edit : addresses) SetEditText(edit, QString());
+    for (const AddressEdit& a : group) SetEditText(a.edit, QString());
     Button1->setEnabled(false);
   }
   Button1->setEnabled(IsConfigChanged());
@@ -395,11 +400,8 @@ engine::PanelValues TForm1::ReadPanel() {
   panel.hAddr1 = S(edtHAddr1->text());
   panel.hAddr2 = S(edtHAddr2->text());
   panel.deviceName = S(edtDeviceName->text());
-  panel.pAddr = S(edtPAddr->text());
-  panel.subNetMask = S(edtSubNetMask->text());
-  panel.gatePAddr = S(edtGatePAddr->text());
-  panel.dns1PAddr = S(edtDNS1PAddr->text());
-  panel.dns2PAddr = S(edtDNS2PAddr->text());
+  for (const AddressEdit& a : addressEdits_)
+    if (a.field->automatic) panel.addresses.emplace_back(a.field, S(a.edit->text()));
   return panel;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/controls.h"
+#include "device/field_table.h"
 #include "device/netconfig.h"
 #include "engine/device_list.h"
 #include "engine/intake.h"
@@ -105,6 +106,17 @@ class TForm1 : public QWidget {
   engine::ConfirmGate DialogGate() const;
   void ConfirmationStep(std::vector<std::uint8_t>& work, std::uint16_t peerPort);
   void SetEditText(QLineEdit* edit, const QString& text);
+  // An address edit at 'place' on the panel, showing the record field 'key'.
+  TEdit* NewAddressEdit(QWidget* panel, const char* key, const QRect& place);
+
+  // Each address edit with the record field it shows, in tab order. Those
+  // whose field is automatic form the address group, which automatic
+  // addressing clears and disables.
+  struct AddressEdit {
+    TEdit* edit;
+    const device::Field* field;
+  };
+  std::vector<AddressEdit> addressEdits_;
 
   engine::DeviceList devices_;
   GuiHandOver* handOver_ = nullptr;

@@ -9,12 +9,6 @@
 
 namespace cli {
 
-namespace {
-
-constexpr int kPollMs = 100;  // how soon Ctrl+C is noticed
-
-}  // namespace
-
 Monitor::Taken Monitor::Take(const Datagram& d) {
   Taken taken;
   taken.outcome = engine::Intake(d.bytes, list_);

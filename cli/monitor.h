@@ -11,6 +11,10 @@
 
 namespace cli {
 
+// How long a command waits for datagrams at a time: how soon Ctrl+C and the
+// clock are noticed.
+constexpr int kPollMs = 100;
+
 class Monitor {
  public:
   struct Taken {

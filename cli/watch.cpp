@@ -13,8 +13,6 @@ namespace cli {
 
 namespace {
 
-constexpr int kPollMs = 100;  // how soon Ctrl+C is noticed
-
 int RunWatch(const SessionOptions& options, bool table) {
   Session session(options);
   Monitor monitor;

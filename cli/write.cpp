@@ -20,7 +20,6 @@ namespace {
 // that the address check knows the devices around (they announce about once
 // a second).
 constexpr double kListenFirstSeconds = 1.0;
-constexpr int kPollMs = 100;  // how soon Ctrl+C and the clock are noticed
 
 }  // namespace
 

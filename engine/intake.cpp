@@ -101,11 +101,7 @@ void FillCommonFields(device::NetConfig& config, const PanelValues& panel) {
 }
 
 void FillAddressGroup(device::NetConfig& config, const PanelValues& panel) {
-  config.PAddr = device::IPv4FromText(panel.pAddr);
-  config.SubNetMask = device::IPv4FromText(panel.subNetMask);
-  config.GatePAddr = device::IPv4FromText(panel.gatePAddr);
-  config.DNS1PAddr = device::IPv4FromText(panel.dns1PAddr);
-  config.DNS2PAddr = device::IPv4FromText(panel.dns2PAddr);
+  for (const auto& [field, text] : panel.addresses) device::SetAddress(config, *field, device::IPv4FromText(text));
 }
 
 bool DeviceAddressAllowed(std::uint32_t pAddrNetworkOrder) {

@@ -7,8 +7,10 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "device/field_table.h"
 #include "device/netconfig.h"
 #include "engine/device_list.h"
 
@@ -66,13 +68,15 @@ struct PanelValues {
   std::function<std::int32_t()> serverPortValue;  // read when needed (reading may repair the text)
   std::string hAddr1, hAddr2;
   std::string deviceName;
-  std::string pAddr, subNetMask, gatePAddr, dns1PAddr, dns2PAddr;
+  // The texts of the address group's edits, each with the record field it
+  // sets (the fields of device::kFields marked automatic).
+  std::vector<std::pair<const device::Field*, std::string>> addresses;
 };
 
 // AutoIP, ServerPAddr, ServerPort, HAddr and DeviceName from the panel, in
 // that order (HAddr may raise device::EConvertError).
 void FillCommonFields(device::NetConfig& config, const PanelValues& panel);
-// The five addresses from the panel; empty edits leave 0.
+// The address group from the panel; empty edits leave 0.
 void FillAddressGroup(device::NetConfig& config, const PanelValues& panel);
 // The device address a write may set: first byte 1-126 or 128-223.
 bool DeviceAddressAllowed(std::uint32_t pAddrNetworkOrder);

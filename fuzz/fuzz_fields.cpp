@@ -221,11 +221,10 @@ void CheckPanel(FuzzedDataProvider& in) {
   panel.hAddr1 = in.ConsumeRandomLengthString(3);
   panel.hAddr2 = in.ConsumeRandomLengthString(3);
   panel.deviceName = in.ConsumeRandomLengthString(64);
-  panel.pAddr = in.ConsumeRandomLengthString(20);
-  panel.subNetMask = in.ConsumeRandomLengthString(20);
-  panel.gatePAddr = in.ConsumeRandomLengthString(20);
-  panel.dns1PAddr = in.ConsumeRandomLengthString(20);
-  panel.dns2PAddr = in.ConsumeRandomLengthString(20);
+  // The address group with the offsets the record gives its fields.
+  const std::pair<const char*, std::size_t> group[] = {{"ip", 40}, {"mask", 44}, {"gateway", 48}, {"dns1", 52}, {"dns2", 56}};
+  for (const auto& [key, offset] : group)
+    panel.addresses.emplace_back(&device::FieldOf(key), in.ConsumeRandomLengthString(20));
 
   std::int32_t fifth = 0, sixth = 0;
   const bool hexOk = ModelStrToInt("0x0" + panel.hAddr1, fifth) && ModelStrToInt("0x0" + panel.hAddr2, sixth);
@@ -251,11 +250,7 @@ void CheckPanel(FuzzedDataProvider& in) {
   const std::string ansi = device::ToAnsi(panel.deviceName);
   std::memcpy(want + 9, ansi.data(), std::min(ansi.size(), device::kDeviceNameBytes));
   if (!panel.autoChecked) {
-    ModelAddress(panel.pAddr, want + 40);
-    ModelAddress(panel.subNetMask, want + 44);
-    ModelAddress(panel.gatePAddr, want + 48);
-    ModelAddress(panel.dns1PAddr, want + 52);
-    ModelAddress(panel.dns2PAddr, want + 56);
+    for (std::size_t i = 0; i < std::size(group); ++i) ModelAddress(panel.addresses[i].second, want + group[i].second);
   }
   FUZZ_CHECK(std::memcmp(&config, want, sizeof want) == 0);
   // Every byte is defined: the same panel gives the same 60 bytes.

@@ -36,8 +36,7 @@ PanelValues Panel() {
   p.hAddr1 = "12";
   p.hAddr2 = "34";
   p.deviceName = "泵站1";
-  p.pAddr = "192.168.1.101";
-  p.subNetMask = "255.255.255.0";
+  p.addresses = {{&device::FieldOf("ip"), "192.168.1.101"}, {&device::FieldOf("mask"), "255.255.255.0"}};
   return p;
 }
 
@@ -65,9 +64,9 @@ TEST(PanelConfig, BuildsTheRecordByteForByte) {
   EXPECT_EQ(Held(PanelConfig(Panel())), PanelRecord().Bytes());
   // Dotted texts as the platform reads them: short forms, hexadecimal and octal parts.
   auto p = Panel();
-  p.gatePAddr = "10.1";
-  p.dns1PAddr = "0x7f.1";
-  p.dns2PAddr = "010.0.0.1";
+  p.addresses.push_back({&device::FieldOf("gateway"), "10.1"});
+  p.addresses.push_back({&device::FieldOf("dns1"), "0x7f.1"});
+  p.addresses.push_back({&device::FieldOf("dns2"), "010.0.0.1"});
   wire::RecordFields want = PanelRecord();
   want.gatePAddr = {10, 0, 0, 1};
   want.dns1PAddr = {127, 0, 0, 1};
@@ -78,7 +77,7 @@ TEST(PanelConfig, BuildsTheRecordByteForByte) {
 TEST(PanelConfig, AutomaticAddressingLeavesTheAddressGroupZero) {
   auto p = Panel();
   p.autoChecked = true;
-  p.gatePAddr = "192.168.1.1";
+  p.addresses.push_back({&device::FieldOf("gateway"), "192.168.1.1"});
   wire::RecordFields want = PanelRecord();
   want.autoIP = 1;
   want.pAddr = want.subNetMask = {};  // the address group stays zero; the server address is not part of it

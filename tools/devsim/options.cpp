@@ -113,6 +113,9 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args, int& e
   app.footer("Stops on SIGINT/SIGTERM with a summary line and exit code 0.");
   app.allow_windows_style_options(false);
   // A flag takes no value ("--quiet=1" is refused).
+  const auto flag = [&app](const std::string& name, bool& target, const std::string& help) {
+    app.add_flag(name, target, help)->disable_flag_override();
+  };
   const std::uint64_t u32max = std::numeric_limits<std::uint32_t>::max();
   addNumber(app, "--devices", options.devices, 1, kMaxDevices, "number of devices, 1-64000 (default 4)")
       ->type_name("N");
@@ -140,10 +143,9 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args, int& e
          },
          "identity of device 0; device i has base+i (default 0012AB34CD5600)")
       ->type_name("HEX");
-  app.add_flag("--ff-idents", options.ffIdents,
+  flag("--ff-idents", options.ffIdents,
                "identities with top byte FF (default base FF0012AB34CD56; with --ident-base, its top byte of 14 "
-               "digits is replaced by FF)")
-      ->disable_flag_override();
+               "digits is replaced by FF)");
   addNumber(app, "--format-flag", options.formatFlag, 0, 255, "byte 2 of every packet, normally 0 or 1 (default 0)")
       ->type_name("B");
   app.add_option_function<std::string>(
@@ -157,19 +159,16 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args, int& e
   addNumber(app, "--apply-delay-ms", options.applyDelayMs, 0, 3600000,
             "apply a configuration-set after this delay (default 0)")
       ->type_name("MS");
-  app.add_flag("--auto-addresses", options.autoAddresses,
+  flag("--auto-addresses", options.autoAddresses,
                "while a device's AutoIP byte is nonzero it announces addresses of its own (10.20.x.y/16) in bytes "
-               "40-59, as if leased by DHCP")
-      ->disable_flag_override();
+               "40-59, as if leased by DHCP");
   addNumber(app, "--count", options.count, 1, u32max, "stop after N announcement rounds (default: unlimited)")
       ->type_name("N");
   addNumber(app, "--duration-ms", options.durationMs, 0, 1000ULL * u32max,
             "stop after MS milliseconds (default: unlimited)")
       ->type_name("MS");
-  app.add_flag("--quiet", options.quiet, "no announcement or dropped-datagram lines; set lines stay")
-      ->disable_flag_override();
-  app.add_flag("--bind-lo", options.bindLoopback, "bind the socket to 127.0.0.1 instead of the wildcard address")
-      ->disable_flag_override();
+  flag("--quiet", options.quiet, "no announcement or dropped-datagram lines; set lines stay");
+  flag("--bind-lo", options.bindLoopback, "bind the socket to 127.0.0.1 instead of the wildcard address");
 
   try {
     std::vector<std::string> reversed(args.rbegin(), args.rend());
