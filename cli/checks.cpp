@@ -1,30 +1,15 @@
 #include "cli/checks.h"
 
-#include <cstring>
-
+#include "cli/assign.h"
 #include "device/fields.h"
 
 namespace cli {
 
 namespace {
 
-// A record's address as a number whose most significant byte is the first
-// of the dotted text.
-std::uint32_t HostOrder(std::uint32_t networkOrder) {
-  std::uint8_t b[4];
-  std::memcpy(b, &networkOrder, 4);
-  return (std::uint32_t{b[0]} << 24) | (std::uint32_t{b[1]} << 16) | (std::uint32_t{b[2]} << 8) | b[3];
-}
-
 std::string Text(std::uint32_t networkOrder) {
   const std::string text = device::IPv4ToText(networkOrder);
   return text.empty() ? "0.0.0.0" : text;
-}
-
-int PrefixLength(std::uint32_t mask) {
-  int n = 0;
-  while (n < 32 && (mask & (0x80000000u >> n))) ++n;
-  return n;
 }
 
 }  // namespace

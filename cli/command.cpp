@@ -94,6 +94,8 @@ void SetUpProgram(CLI::App& app, Common& common) {
   SetUpWatch(app, common);
   SetUpSet(app, common);
   SetUpApply(app, common);
+  SetUpPlan(app, common);
+  SetUpVerify(app, common);
   SetUpDoctor(app, common);
 }
 

@@ -28,6 +28,8 @@ void SetUpList(CLI::App& app, Common& common);
 void SetUpWatch(CLI::App& app, Common& common);
 void SetUpSet(CLI::App& app, Common& common);
 void SetUpApply(CLI::App& app, Common& common);
+void SetUpPlan(CLI::App& app, Common& common);
+void SetUpVerify(CLI::App& app, Common& common);
 void SetUpDoctor(CLI::App& app, Common& common);
 
 // The program: its description, every subcommand, the help's footer.

@@ -25,7 +25,7 @@ inline constexpr ExitCodeRow kExitCodes[] = {
      "refused by a check (the window's rules, or a pre-write check without --force); nothing sent to that device"},
     {kExitMissed, "time-out, or a device not heard"},
     {kExitNetwork, "network error (with the socket error's text)"},
-    {kExitProblem, "doctor: at least one finding is an error"},
+    {kExitProblem, "a check found a problem (doctor: a finding is an error; verify: the site differs from the plan)"},
     {kExitStopped, "stopped by Ctrl+C (what was confirmed is printed)"},
 };
 

@@ -11,11 +11,8 @@
 
 namespace cli {
 
-namespace {
-
-// Four decimal parts 0-255 without leading zeros: the platform's parser
-// would read "010" as octal and "1.2" as 1.0.0.2, which the technician did
-// not mean.
+// No leading zeros: the platform's parser would read "010" as octal and
+// "1.2" as 1.0.0.2, which the technician did not mean.
 bool IsDottedQuad(const std::string& text) {
   int parts = 0;
   std::size_t i = 0;
@@ -35,6 +32,8 @@ bool IsDottedQuad(const std::string& text) {
     ++i;
   }
 }
+
+namespace {
 
 bool IsHexDigits(const std::string& text, std::size_t most) {
   if (text.empty() || text.size() > most) return false;

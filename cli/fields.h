@@ -73,6 +73,9 @@ std::string SetChange(Changes& changes, const std::string& field, const std::str
 // A combination that cannot be written as asked (addresses with auto on).
 std::string CheckCombination(const Changes& changes);
 
+// Four decimal parts 0-255 without leading zeros.
+bool IsDottedQuad(const std::string& text);
+
 // The identity given by the user: 1 to 16 hexadecimal digits.
 bool ParseIdentity(const std::string& text, std::uint64_t& ident);
 

@@ -1,7 +1,5 @@
 // orven-cli list: listens N seconds and prints every device heard, once, in
 // the order first heard.
-#include <chrono>
-#include <cmath>
 #include <iostream>
 #include <memory>
 
@@ -9,7 +7,6 @@
 #include "cli/exit_codes.h"
 #include "cli/monitor.h"
 #include "cli/output.h"
-#include "cli/platform.h"
 
 namespace cli {
 
@@ -21,17 +18,9 @@ struct ListOptions {
 };
 
 int RunList(const SessionOptions& options, const ListOptions& list) {
-  using Clock = std::chrono::steady_clock;
   Session session(options);
   Monitor monitor;
-  const auto start = Clock::now();
-  bool interrupted = false;
-  for (double left = list.seconds; left > 0;
-       left = list.seconds - std::chrono::duration<double>(Clock::now() - start).count()) {
-    if ((interrupted = Interrupted())) break;
-    session.Poll(static_cast<int>(std::ceil(std::min(left * 1000, double{kPollMs}))),
-                 [&](const Datagram& d) { monitor.Take(d); });
-  }
+  const bool interrupted = Listen(session, monitor, list.seconds);
   std::vector<Row> rows;
   for (int i = 0; i < monitor.List().Count(); ++i) rows.push_back(monitor.Fields(i));
   if (list.format == "json") WriteJson(std::cout, rows);

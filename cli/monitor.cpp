@@ -1,5 +1,10 @@
 #include "cli/monitor.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+#include "cli/platform.h"
 #include "device/fields.h"
 
 namespace cli {
@@ -27,6 +32,18 @@ Monitor::Taken Monitor::Take(const Datagram& d) {
 Row Monitor::Fields(int index) const {
   const std::string ident = list_.Text(index);
   return DeviceFields({ident, list_.Entry(index), heard_[static_cast<std::size_t>(index)]});
+}
+
+bool Listen(Session& session, Monitor& monitor, double seconds) {
+  using Clock = std::chrono::steady_clock;
+  const auto start = Clock::now();
+  for (double left = seconds; left > 0;
+       left = seconds - std::chrono::duration<double>(Clock::now() - start).count()) {
+    if (Interrupted()) return true;
+    session.Poll(static_cast<int>(std::ceil(std::min(left * 1000, double{kPollMs}))),
+                 [&](const Datagram& d) { monitor.Take(d); });
+  }
+  return false;
 }
 
 }  // namespace cli

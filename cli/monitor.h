@@ -34,4 +34,8 @@ class Monitor {
   std::vector<device::NetConfig> last_;
 };
 
+// Takes in every datagram for 'seconds' (Ctrl+C noticed within a tenth of a
+// second). Returns true when Ctrl+C ended it.
+bool Listen(Session& session, Monitor& monitor, double seconds);
+
 }  // namespace cli

@@ -3,6 +3,11 @@
 #include <nlohmann/json.hpp>
 #include <utf8.h>
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
 namespace cli {
 
 namespace {
@@ -87,6 +92,23 @@ void WriteCsv(std::ostream& out, const std::vector<std::string>& header, const s
     for (std::size_t i = 0; i < row.size(); ++i) text += (i ? "," : "") + CsvCell(row[i].text);
     out << text << "\r\n";
   }
+}
+
+std::string WriteFileAtomically(const std::string& path, const std::string& text) {
+  const std::string temporary = path + ".tmp";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (!out || !out.write(text.data(), static_cast<std::streamsize>(text.size())).flush())
+      return path + ": cannot be written (" + std::strerror(errno) + ")";
+  }
+  std::error_code error;
+  std::filesystem::rename(temporary, path, error);
+  if (error) {
+    std::error_code ignored;
+    std::filesystem::remove(temporary, ignored);
+    return path + ": cannot be written (" + error.message() + ")";
+  }
+  return {};
 }
 
 }  // namespace cli

@@ -9,6 +9,7 @@
 #include <utf8.h>
 
 #include "cli/exit_codes.h"
+#include "cli/output.h"
 #include "cli/session.h"
 #include "device/field_table.h"
 #include "device/fields.h"
@@ -134,7 +135,7 @@ std::vector<Record> SplitCsv(const std::string& s, std::string& problem) {
 
 }  // namespace
 
-std::vector<PlanRow> ParsePlan(const std::string& content, const std::string& fileName) {
+std::vector<PlanRow> ParsePlan(const std::string& content, const std::string& fileName, bool sharedAddresses) {
   std::string text = content;
   if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);  // the mark spreadsheets put first
   const auto fail = [&](const std::string& problem) { return Failure(kExitUsage, fileName + ": " + problem); };
@@ -211,7 +212,7 @@ std::vector<PlanRow> ParsePlan(const std::string& content, const std::string& fi
                          std::to_string(it->second));
       continue;
     }
-    if (const auto& ip = row.changes["ip"]) {
+    if (const auto& ip = row.changes["ip"]; ip && !sharedAddresses) {
       if (const auto [it, added] = ipLines.emplace(*ip, row.line); !added) {
         problems.push_back(at + "ip " + *ip + " is already given on line " + std::to_string(it->second));
         continue;
@@ -230,12 +231,29 @@ std::vector<PlanRow> ParsePlan(const std::string& content, const std::string& fi
   return rows;
 }
 
-std::vector<PlanRow> ReadPlan(const std::string& path) {
+std::vector<PlanRow> ReadPlan(const std::string& path, bool sharedAddresses) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw Failure(kExitUsage, path + ": cannot be read");
   std::ostringstream content;
   content << in.rdbuf();
-  return ParsePlan(content.str(), path);
+  return ParsePlan(content.str(), path, sharedAddresses);
+}
+
+std::string PlanText(const std::vector<PlanRow>& rows) {
+  std::vector<std::size_t> used;
+  for (std::size_t f = 0; f < device::kFields.size(); ++f)
+    if (std::any_of(rows.begin(), rows.end(), [f](const PlanRow& r) { return r.changes.values[f].has_value(); }))
+      used.push_back(f);
+  std::vector<std::string> header{"identity"};
+  for (std::size_t f : used) header.push_back(device::kFields[f].key);
+  std::vector<Row> cells;
+  for (const PlanRow& r : rows) {
+    Row& row = cells.emplace_back(Row{{"identity", device::IdentityText(r.ident)}});
+    for (std::size_t f : used) row.push_back({device::kFields[f].key, r.changes.values[f].value_or("")});
+  }
+  std::ostringstream out;
+  WriteCsv(out, header, cells);
+  return out.str();
 }
 
 }  // namespace cli

@@ -21,8 +21,12 @@ struct PlanRow {
 // Reads and checks the whole plan. Throws Failure (exit 1) listing every
 // problem with its line number: not UTF-8, not CSV, empty, unknown or
 // repeated column, bad value, name too long, repeated identity, two rows
-// giving one IP address.
-std::vector<PlanRow> ReadPlan(const std::string& path);
-std::vector<PlanRow> ParsePlan(const std::string& text, const std::string& fileName);
+// giving one IP address (unless 'sharedAddresses').
+std::vector<PlanRow> ReadPlan(const std::string& path, bool sharedAddresses = false);
+std::vector<PlanRow> ParsePlan(const std::string& text, const std::string& fileName, bool sharedAddresses = false);
+
+// The plan as ReadPlan reads it: a header of `identity` and every field some
+// row sets (in the table's order), then one row per device.
+std::string PlanText(const std::vector<PlanRow>& rows);
 
 }  // namespace cli

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
 #include <windows.h>
@@ -33,7 +34,12 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
   return args;
 }
 
-void PrepareConsole() { ::SetConsoleOutputCP(CP_UTF8); }
+void PrepareConsole() {
+  ::SetConsoleOutputCP(CP_UTF8);
+  // CSV ends its records with CRLF itself; text mode would make that CR CR LF,
+  // which no CSV reader (nor apply) takes as one record end.
+  ::_setmode(::_fileno(stdout), _O_BINARY);
+}
 bool ErrorIsTerminal() { return ::_isatty(::_fileno(stderr)) != 0; }
 bool UserLanguageIsChinese() { return PRIMARYLANGID(::GetUserDefaultUILanguage()) == LANG_CHINESE; }
 void CatchInterrupt() { std::signal(SIGINT, OnInterrupt); }

@@ -53,6 +53,7 @@ void Write::Decide(Job& job, int index) {
   std::vector<std::string> problems;
   const device::DeviceEntry& entry = monitor_.List().Entry(index);
   job.format = entry.HAddrFormat;
+  job.before = entry;
   if (std::string p = BuildPending(entry, job.what.changes, job.pending); !p.empty())
     problems.push_back(p);
   else if (!settings_.force)
@@ -84,6 +85,7 @@ void Write::Take(Session& session, const Datagram& d) {
     case engine::ConfirmAction::Success:
       job.result = Result::Confirmed;
       job.seconds = elapsed;
+      job.confirmedAt = UtcNow();
       break;
   }
 }
@@ -139,6 +141,25 @@ void Write::Finish(bool interrupted) {
     if (interrupted || stopAll_) job.result = Result::Stopped;
     else job.result = job.result == Result::Writing ? Result::TimedOut : Result::NotHeard;
   }
+}
+
+std::vector<Outcome> Write::Outcomes() const {
+  std::vector<Outcome> outcomes;
+  for (const Job& job : jobs_) {
+    Outcome& o = outcomes.emplace_back();
+    o.ident = job.what.ident;
+    o.result = ResultText(job.result);
+    o.seconds = job.seconds;
+    o.before = job.before;
+    // A device stopped before its write was decided: as it was heard.
+    if (const int index = monitor_.List().IndexOf(job.what.ident); !o.before && index >= 0)
+      o.before = monitor_.List().Entry(index);
+    if (job.result == Result::Confirmed) {
+      o.after = device::DeviceEntry{job.pending, job.format};
+      o.confirmedAt = job.confirmedAt;
+    }
+  }
+  return outcomes;
 }
 
 int Write::Report(bool interrupted) const {

@@ -4,12 +4,14 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "cli/fields.h"
 #include "cli/monitor.h"
+#include "cli/report.h"
 #include "cli/session.h"
 
 namespace cli {
@@ -37,6 +39,9 @@ class Write {
   // the exit code.
   int Run(Session& session);
 
+  // How each job ended, in the jobs' order (after Run).
+  std::vector<Outcome> Outcomes() const;
+
  private:
   enum class Result { Waiting, Writing, Confirmed, TimedOut, NotHeard, Refused, Stopped, Checked };
   struct Job {
@@ -46,6 +51,8 @@ class Write {
     std::uint8_t format = 0;
     double seconds = 0;
     std::string sendError;  // the last send's error, empty after a good send
+    std::optional<device::DeviceEntry> before;  // as heard when the write was decided
+    std::string confirmedAt;
   };
   using Clock = std::chrono::steady_clock;
 

@@ -439,6 +439,66 @@ def test_interface():
             subprocess.run(["ip", "link", "del", d])
 
 
+def read_csv(path):
+    with open(path, newline="", encoding="utf-8") as f:
+        return list(csv.DictReader(f))
+
+
+def test_commissioning():
+    """A site from factory state to handed over: plan skips the address another device uses and the
+    workstation's, apply leaves a report and an undo file, verify matches; planning again changes nothing;
+    the undo restores the factory addresses and verify then names every device as differing."""
+    n, other = 20, "00000000AB0000"
+    subprocess.run(["ip", "addr", "add", "10.30.0.3/32", "dev", "lo"], check=True)  # the workstation's
+    fleet = Sim(SIM, "--devices", str(n), "--interval-ms", "500", "--quiet", "--duration-ms", "120000")
+    stranger = Sim(SIM, "--devices", "1", "--ident-base", other, "--interval-ms", "500", "--quiet",
+                   "--duration-ms", "120000")
+    try:
+        rc, out, err = cli("set", other, "--ip", "10.30.0.2", "--mask", "255.255.255.0", "--gateway", "10.30.0.254")
+        check(rc == 0, f"the other device moved into the range: {rc} {err}")
+        plan, report, undo = (os.path.join(TMP, f) for f in ("site.csv", "report.csv", "undo.csv"))
+        args = ["plan", "--range", "10.30.0.0-10.30.0.40", "--mask", "255.255.255.0", "--gateway", "10.30.0.254",
+                "--name", '站{n},"{ident}"', "--only", ",".join(ident(i) for i in range(n)), "--seconds", "2"]
+        rc, out, err = cli(*args, "-o", plan)
+        rows = read_csv(plan) if rc == 0 else []
+        want = ["10.30.0.1"] + ["10.30.0.%d" % h for h in range(4, 4 + n - 1)]  # .0 network, .2 taken, .3 ours
+        check(rc == 0 and [r["ip"] for r in rows] == want and [r["identity"] for r in rows] == [ident(i) for i in range(n)],
+              f"plan skips the taken addresses: {rc} {err} {[r.get('ip') for r in rows]}")
+        check(all(r["name"] == '站%d,"%s"' % (i + 1, ident(i)) and r["gateway"] == "10.30.0.254"
+                  for i, r in enumerate(rows)), f"names and common columns: {rows[:1]}")
+
+        rc, out, err = cli("apply", plan, "--report", report, "--undo", undo)
+        got = read_csv(report) if os.path.exists(report) else []
+        check(rc == 0 and len(got) == n and all(r["result"] == "confirmed" and r["confirmed_at"] for r in got),
+              f"apply confirms all and reports them: {rc} {err[-300:]}")
+        check(all(r["ip_before"] == "192.168.1.%d" % (100 + i) and r["ip_after"] == want[i]
+                  and r["name_after"] == rows[i]["name"] for i, r in enumerate(got)), f"before and after: {got[:1]}")
+        back = read_csv(undo) if os.path.exists(undo) else []
+        check([(r["identity"], r["ip"]) for r in back] == [(ident(i), "192.168.1.%d" % (100 + i)) for i in range(n)],
+              f"the undo file restores the addresses: {back[:2]}")
+
+        rc, out, err = cli("verify", plan, "--seconds", "2", "--format", "csv")
+        seen = {r["identity"]: r["result"] for r in csv.DictReader(io.StringIO(out, newline=""))}
+        check(rc == 0 and seen == {**{ident(i): "matches" for i in range(n)}, other: "extra"},
+              f"verify: every device matches: {rc} {seen} {err}")
+        again = subprocess.run([*CLI, *args], capture_output=True, timeout=60)  # the plan on standard output
+        with open(plan, "rb") as f:
+            check(again.returncode == 0 and again.stdout == f.read() and b"%d keep their address" % n in again.stderr,
+                  f"planning again changes nothing: {again.returncode} {again.stderr}")
+
+        rc, out, err = cli("apply", undo, "--force", "--report", report)
+        check(rc == 0 and out.count("confirmed") == n, f"the undo applied: {rc} {err[-300:]}")
+        rc, out, err = cli("verify", plan, "--seconds", "2", "--format", "csv")
+        seen = {r["identity"]: r for r in csv.DictReader(io.StringIO(out, newline=""))}
+        check(rc == 5 and all(seen.get(ident(i), {}).get("result") == "differs"
+                              and "announced 192.168.1.%d" % (100 + i) in seen[ident(i)]["differences"]
+                              for i in range(n)), f"verify names every device as differing: {rc} {out[-300:]}")
+    finally:
+        fleet.stop(signal.SIGINT)
+        stranger.stop(signal.SIGINT)
+        subprocess.run(["ip", "addr", "del", "10.30.0.3/32", "dev", "lo"])
+
+
 def main():
     global CLI, SIM
     if os.environ.get("ORVEN_ISOLATED") != "1":
@@ -448,7 +508,8 @@ def main():
     runner = [os.environ["ORVEN_EMULATOR"]] if os.environ.get("ORVEN_EMULATOR") else []
     CLI, SIM = runner + [sys.argv[1]], runner + [sys.argv[2]]
     only = sys.argv[3:]
-    for test in (test_usage, test_list, test_set, test_apply, test_apply_interrupted, test_watch, test_interface):
+    for test in (test_usage, test_list, test_set, test_apply, test_apply_interrupted, test_commissioning, test_watch,
+                 test_interface):
         if only and test.__name__ not in only:
             continue
         print("==", test.__name__, flush=True)
