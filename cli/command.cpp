@@ -1,5 +1,6 @@
 #include "cli/command.h"
 
+#include <cstdio>
 #include <string_view>
 #include <vector>
 
@@ -74,6 +75,19 @@ void AddCommonOptions(CLI::App* command, Common& common) {
                       "hear and send through this network adapter only (its name or one of its IPv4 addresses)");
   command->add_option("--pcap", common.session.pcapPath,
                       "write every datagram received and sent to FILE (pcap format, opens in Wireshark)");
+}
+
+void AddSecondsOption(CLI::App* command, double& seconds) {
+  char text[64];
+  std::snprintf(text, sizeof text, "how long to listen (default %g)", seconds);
+  command->add_option("--seconds", seconds, text)->check(CLI::Range(0.1, 86400.0));
+}
+
+void AddFormatOption(CLI::App* command, std::string& format, const std::vector<std::string>& formats) {
+  std::string text;
+  for (std::size_t i = 0; i < formats.size(); ++i)
+    text += (i == 0 ? "" : i + 1 < formats.size() ? ", " : " or ") + formats[i];
+  command->add_option("--format", format, text + " (default " + format + ")")->check(CLI::IsMember(formats));
 }
 
 void OnRun(CLI::App* command, Common& common, std::function<int()> run) {

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "cli/session.h"
 
@@ -20,6 +21,10 @@ struct Common {
 
 // --interface and --pcap.
 void AddCommonOptions(CLI::App* command, Common& common);
+// --seconds: how long to listen; 'seconds' holds the default.
+void AddSecondsOption(CLI::App* command, double& seconds);
+// --format: one of 'formats'; 'format' holds the default.
+void AddFormatOption(CLI::App* command, std::string& format, const std::vector<std::string>& formats);
 // The subcommand's callback: Ctrl+C is caught, then 'run' runs and its exit
 // code becomes the program's.
 void OnRun(CLI::App* command, Common& common, std::function<int()> run);

@@ -274,8 +274,8 @@ void SetUpDoctor(CLI::App& app, Common& common) {
   CLI::App* doctor =
       app.add_subcommand("doctor", "listen on every adapter and say why devices are not heard or not reached (sends nothing)");
   doctor->footer(kFields);
-  doctor->add_option("--seconds", options->seconds, "how long to listen (default 5)")->check(CLI::Range(0.1, 86400.0));
-  doctor->add_option("--format", options->format, "text or json (default text)")->check(CLI::IsMember({"text", "json"}));
+  AddSecondsOption(doctor, options->seconds);
+  AddFormatOption(doctor, options->format, {"text", "json"});
   OnRun(doctor, common, [options] { return RunDoctor(*options); });
 }
 

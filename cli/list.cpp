@@ -35,9 +35,8 @@ int RunList(const SessionOptions& options, const ListOptions& list) {
 void SetUpList(CLI::App& app, Common& common) {
   auto options = std::make_shared<ListOptions>();
   CLI::App* list = app.add_subcommand("list", "listen for N seconds and print every device heard, in the order first heard");
-  list->add_option("--seconds", options->seconds, "how long to listen (default 3)")->check(CLI::Range(0.1, 86400.0));
-  list->add_option("--format", options->format, "table, json or csv (default table)")
-      ->check(CLI::IsMember({"table", "json", "csv"}));
+  AddSecondsOption(list, options->seconds);
+  AddFormatOption(list, options->format, {"table", "json", "csv"});
   AddCommonOptions(list, common);
   OnRun(list, common, [&common, options] { return RunList(common.session, *options); });
 }

@@ -187,7 +187,7 @@ void SetUpPlan(CLI::App& app, Common& common) {
   plan->add_option("--order", options->order, "rows in identity order (default) or in the order first heard")
       ->check(CLI::IsMember({"identity", "heard"}));
   plan->add_option("--only", options->only, "plan only these devices (identities, comma-separated)")->delimiter(',');
-  plan->add_option("--seconds", options->seconds, "how long to listen (default 3)")->check(CLI::Range(0.1, 86400.0));
+  AddSecondsOption(plan, options->seconds);
   plan->add_option("-o,--output", options->output, "write the plan to FILE (default: standard output)");
   AddCommonOptions(plan, common);
   OnRun(plan, common, [&common, options] { return RunPlan(common.session, *options); });

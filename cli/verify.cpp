@@ -112,9 +112,8 @@ void SetUpVerify(CLI::App& app, Common& common) {
   CLI::App* verify = app.add_subcommand(
       "verify", "listen, then compare what the devices announce with a plan (exit 0 when every device matches)");
   verify->add_option("PLAN", options->planPath, "the plan file")->required();
-  verify->add_option("--seconds", options->seconds, "how long to listen (default 3)")->check(CLI::Range(0.1, 86400.0));
-  verify->add_option("--format", options->format, "table, json or csv (default table)")
-      ->check(CLI::IsMember({"table", "json", "csv"}));
+  AddSecondsOption(verify, options->seconds);
+  AddFormatOption(verify, options->format, {"table", "json", "csv"});
   AddCommonOptions(verify, common);
   OnRun(verify, common, [&common, options] { return RunVerify(common.session, *options); });
 }

@@ -46,7 +46,7 @@ int RunWatch(const SessionOptions& options, bool table) {
 void SetUpWatch(CLI::App& app, Common& common) {
   auto format = std::make_shared<std::string>("jsonl");
   CLI::App* watch = app.add_subcommand("watch", "one line per new device and per changed configuration, until Ctrl+C");
-  watch->add_option("--format", *format, "jsonl or table (default jsonl)")->check(CLI::IsMember({"jsonl", "table"}));
+  AddFormatOption(watch, *format, {"jsonl", "table"});
   AddCommonOptions(watch, common);
   OnRun(watch, common, [&common, format] { return RunWatch(common.session, *format == "table"); });
 }
