@@ -66,16 +66,16 @@ void Session::OpenReceiver(sock::Family family, std::uint16_t port, Via via, boo
                            (via == Via::Multicast ? std::string(proto::kGroup) + ":" + std::to_string(port)
                                                   : std::to_string(port)) +
                            (family == sock::Family::IPv6 ? " (IPv6)" : "");
-  sock::SocketSpec spec;
-  spec.family = family;
-  spec.port = port;
-  spec.adapter = adapter_ ? &*adapter_ : nullptr;
-  spec.receiveBuffer = kReceiveBufferBytes;
+  sock::SocketSettings settings;
+  settings.family = family;
+  settings.port = port;
+  settings.adapter = adapter_ ? &*adapter_ : nullptr;
+  settings.receiveBuffer = kReceiveBufferBytes;
   const std::uint32_t group = sock::InetAddr(proto::kGroup);
   // Listening on every adapter, the default membership may fail (no
   // multicast route) while each adapter's own still hears the group.
-  if (via == Via::Multicast && !options_.everyAdapter) spec.group = group;
-  const sock::Opened opened = sock::OpenSocket(spec);
+  if (via == Via::Multicast && !options_.everyAdapter) settings.group = group;
+  const sock::Opened opened = sock::OpenSocket(settings);
   if (!opened.ok()) {
     if (options_.everyAdapter && opened.failedAt == sock::OpenStep::Bind) {
       busy_.push_back({family, port});  // held by another program: the doctor reports it
@@ -107,10 +107,10 @@ void Session::OpenReceiver(sock::Family family, std::uint16_t port, Via via, boo
 }
 
 void Session::OpenSender() {
-  sock::SocketSpec spec;
-  spec.adapter = adapter_ ? &*adapter_ : nullptr;
-  spec.broadcast = true;
-  const sock::Opened opened = sock::OpenSocket(spec);
+  sock::SocketSettings settings;
+  settings.adapter = adapter_ ? &*adapter_ : nullptr;
+  settings.broadcast = true;
+  const sock::Opened opened = sock::OpenSocket(settings);
   if (!opened.ok()) throw SocketFailure("opening the sender", opened.error);
   sender_ = opened.handle;
   sock::LocalAddress(sender_, senderLocal_);

@@ -13,32 +13,32 @@ Opened Failed(Handle handle, OpenStep step, int error) {
 
 }  // namespace
 
-Opened OpenSocket(const SocketSpec& spec) {
-  const Handle handle = Open(spec.family);
+Opened OpenSocket(const SocketSettings& settings) {
+  const Handle handle = Open(settings.family);
   if (handle == kNone) return Opened{kNone, OpenStep::Create, LastSocketError()};
   const auto set = [&](Option option, int value) { return SetOption(handle, option, value); };
-  if (spec.family == Family::IPv6 && !set(Option::IPv6Only, 1))
+  if (settings.family == Family::IPv6 && !set(Option::IPv6Only, 1))
     return Failed(handle, OpenStep::IPv6Only, LastSocketError());
-  if (spec.broadcast && !set(Option::Broadcast, 1)) return Failed(handle, OpenStep::Broadcast, LastSocketError());
-  if (spec.multicastSender) {
+  if (settings.broadcast && !set(Option::Broadcast, 1)) return Failed(handle, OpenStep::Broadcast, LastSocketError());
+  if (settings.multicastSender) {
     if (!set(Option::MulticastLoop, 1)) return Failed(handle, OpenStep::MulticastLoop, LastSocketError());
     if (!set(Option::MulticastTTL, 1)) return Failed(handle, OpenStep::MulticastTTL, LastSocketError());
   }
-  if (spec.receiveBuffer > 0) EnlargeReceiveBuffer(handle, spec.receiveBuffer);
+  if (settings.receiveBuffer > 0) EnlargeReceiveBuffer(handle, settings.receiveBuffer);
 
   std::uint32_t groupInterface = 0;
-  if (spec.adapter != nullptr) {
-    if (!BindToAdapter(handle, spec.family, *spec.adapter, spec.port))
+  if (settings.adapter != nullptr) {
+    if (!BindToAdapter(handle, settings.family, *settings.adapter, settings.port))
       return Failed(handle, OpenStep::Bind, LastSocketError());
-    groupInterface = spec.adapter->ipv4;
+    groupInterface = settings.adapter->ipv4;
   } else {
-    Address local = AnyAddress(spec.family, spec.port);
-    if (!spec.address.empty() && !ParseAddress(spec.family, spec.address, spec.port, local))
+    Address local = AnyAddress(settings.family, settings.port);
+    if (!settings.address.empty() && !ParseAddress(settings.family, settings.address, settings.port, local))
       return Failed(handle, OpenStep::Bind, 10022);
     if (!Bind(handle, local)) return Failed(handle, OpenStep::Bind, LastSocketError());
-    if (!spec.address.empty()) groupInterface = InetAddr(spec.address);
+    if (!settings.address.empty()) groupInterface = InetAddr(settings.address);
   }
-  if (spec.group && !JoinGroup(handle, *spec.group, groupInterface))
+  if (settings.group && !JoinGroup(handle, *settings.group, groupInterface))
     return Failed(handle, OpenStep::Join, LastSocketError());
   return Opened{handle, OpenStep::Create, 0};
 }

@@ -12,7 +12,7 @@
 
 namespace net::sock {
 
-struct SocketSpec {
+struct SocketSettings {
   Family family = Family::IPv4;
   std::uint16_t port = 0;            // local port; 0: the system picks one
   std::string address;               // local address (numeric text); empty: the wildcard address
@@ -39,6 +39,6 @@ struct Opened {
 
 // Makes the socket; on failure nothing stays open. A local address that is
 // not numeric text fails the bind step (error: 10022, invalid argument).
-Opened OpenSocket(const SocketSpec& spec);
+Opened OpenSocket(const SocketSettings& settings);
 
 }  // namespace net::sock

@@ -23,23 +23,23 @@ void CloseHandle(TIdSocketHandle& binding) noexcept {
   binding.HandleAllocated = false;
 }
 
-// Opens the binding's socket as 'spec' says, at the binding's address
+// Opens the binding's socket as 'settings' says, at the binding's address
 // (empty: the wildcard address) and port, without any address reuse.
 // Afterwards the binding holds what the socket is bound to. On failure
 // nothing stays open: a failed bind throws EIdCouldNotBindSocket, any other
 // step EIdSocketError.
-void AllocateAndBind(TIdSocketHandle& binding, sock::SocketSpec spec = {}) {
-  spec.family = FamilyOf(binding);
-  spec.address = binding.IP;
-  spec.port = binding.Port;
-  const sock::Opened opened = sock::OpenSocket(spec);
+void AllocateAndBind(TIdSocketHandle& binding, sock::SocketSettings settings = {}) {
+  settings.family = FamilyOf(binding);
+  settings.address = binding.IP;
+  settings.port = binding.Port;
+  const sock::Opened opened = sock::OpenSocket(settings);
   if (!opened.ok()) {
     if (opened.failedAt == sock::OpenStep::Bind) throw EIdCouldNotBindSocket();
     throw EIdSocketError(opened.error);
   }
   binding.Handle = opened.handle;
   binding.HandleAllocated = true;
-  binding.BroadcastEnabled = spec.broadcast;
+  binding.BroadcastEnabled = settings.broadcast;
 
   sock::Address bound;
   if (sock::LocalAddress(opened.handle, bound)) {
@@ -280,10 +280,10 @@ void TIdUDPServer::AddDefaultBindings() {
 }
 
 void TIdUDPServer::OpenBinding(TIdSocketHandle& binding) {
-  sock::SocketSpec spec;
-  spec.broadcast = BroadcastEnabled;
-  spec.receiveBuffer = kReceiveBufferBytes;
-  AllocateAndBind(binding, spec);
+  sock::SocketSettings settings;
+  settings.broadcast = BroadcastEnabled;
+  settings.receiveBuffer = kReceiveBufferBytes;
+  AllocateAndBind(binding, settings);
 }
 
 void TIdUDPServer::StartThreads() {
@@ -366,10 +366,10 @@ void TIdIPMCastClient::AddDefaultBindings() { AddBinding(TIdIPVersion::Id_IPv4);
 
 void TIdIPMCastClient::OpenBinding(TIdSocketHandle& binding) {
   binding.IPVersion = TIdIPVersion::Id_IPv4;  // the group is an IPv4 group
-  sock::SocketSpec spec;
-  spec.receiveBuffer = kReceiveBufferBytes;
-  spec.group = sock::InetAddr(MulticastGroup);
-  AllocateAndBind(binding, spec);
+  sock::SocketSettings settings;
+  settings.receiveBuffer = kReceiveBufferBytes;
+  settings.group = sock::InetAddr(MulticastGroup);
+  AllocateAndBind(binding, settings);
 }
 
 void TIdIPMCastClient::ReleaseBinding(TIdSocketHandle& binding) noexcept {
@@ -406,8 +406,8 @@ std::string Trimmed(const std::string& text) {
 // port, so there are at most ReservedPorts.size() + 1 passes; when the
 // system has no other port left, the bind fails.
 void TIdUDPClient::OpenSender() {
-  sock::SocketSpec spec;
-  spec.broadcast = BroadcastEnabled;
+  sock::SocketSettings settings;
+  settings.broadcast = BroadcastEnabled;
   std::vector<TIdSocketHandle> held;
   struct CloseHeld {
     std::vector<TIdSocketHandle>& held;
@@ -417,7 +417,7 @@ void TIdUDPClient::OpenSender() {
   } closeHeld{held};
   for (;;) {
     TIdSocketHandle candidate;  // IPv4, wildcard address, port 0: the system's choice
-    AllocateAndBind(candidate, spec);
+    AllocateAndBind(candidate, settings);
     if (std::find(ReservedPorts.begin(), ReservedPorts.end(), candidate.Port) == ReservedPorts.end()) {
       binding_ = candidate;
       return;

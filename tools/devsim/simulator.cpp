@@ -54,14 +54,14 @@ class Socket {
   net::sock::Handle handle() const { return handle_; }
 
   bool open(const Options& options, std::uint16_t& boundPort, std::string& error) {
-    net::sock::SocketSpec spec;
-    spec.port = options.port;
-    if (options.bindLoopback) spec.address = "127.0.0.1";
-    spec.broadcast = true;
-    spec.multicastSender = true;
+    net::sock::SocketSettings settings;
+    settings.port = options.port;
+    if (options.bindLoopback) settings.address = "127.0.0.1";
+    settings.broadcast = true;
+    settings.multicastSender = true;
     // Room for bursts of configuration-sets aimed at thousands of devices.
-    spec.receiveBuffer = 4 * 1024 * 1024;
-    const net::sock::Opened opened = net::sock::OpenSocket(spec);
+    settings.receiveBuffer = 4 * 1024 * 1024;
+    const net::sock::Opened opened = net::sock::OpenSocket(settings);
     if (!opened.ok()) {
       error = std::string(stepName(opened.failedAt)) + ": " + lastErrorText(opened.error);
       return false;
