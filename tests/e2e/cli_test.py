@@ -38,6 +38,11 @@ def cli(*args, timeout=60):
     return p.returncode, p.stdout, p.stderr
 
 
+def show_sockets():
+    """Prints the namespace's UDP sockets and their owners: why a port was taken."""
+    print(subprocess.run(["ss", "-uanp"], capture_output=True, text=True).stdout, flush=True)
+
+
 def sets_received(sim, who):
     return [l for l in sim.all_lines if l.startswith("set-received " + who)]
 
@@ -88,7 +93,7 @@ def test_list():
     for junk in (packet(0xFF, 0x77, config("坏", "192.168.9.9"), good_crc=False), good[:50], b"", packet(0x5A, 0x78, good[12:72])):
         tx.sendto(junk, ("255.255.255.255", 60080))
     rc, out, err = cli("list", "--seconds", "2", "--format", "json", "--pcap", os.path.join(TMP, "list.pcap"))
-    check(rc == 0, f"list json exit 0, got {rc}: {err}")
+    check(rc == 0, f"list json exit 0, got {rc}: {err}") or show_sockets()
     devices = json.loads(out) if rc == 0 else []
     by_ident = {d["identity"]: d for d in devices}
     check(len(devices) == 6 and len(by_ident) == 6, f"six devices listed once each, got {[d['identity'] for d in devices]}")
@@ -329,7 +334,8 @@ def test_watch():
     announce_until([packet(0xFF, 0x101, a), packet(0xFF, 0x102, b), packet(0xFF, 0x101, a)], 2)
     announce_until([packet(0xFF, 0x101, config("甲站", "192.168.1.22")), packet(0xFF, 0x102, b)], 3)
     rc, _, err = cli("list", "--seconds", "1")
-    check(rc == 4 and "Address already in use" in err, f"port 60080 taken: exit 4 with the socket error: {rc} {err}")
+    check(rc == 4 and "Address already in use" in err,
+          f"port 60080 taken: exit 4 with the socket error: {rc} {err}") or show_sockets()
     proc.send_signal(signal.SIGINT)
     try:
         rest, err = proc.communicate(timeout=10)
