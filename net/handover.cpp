@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-
-#include "net/socket.h"
+#include <thread>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -17,19 +16,13 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // How long a receiving thread looks at its item before parking on the
-// condition variable, and how long a drain that has just run a call stays
-// for the next one before it gives the GUI thread back to its event loop.
-// The GUI thread usually runs a call within microseconds, and under a stream
-// the next datagram follows as quickly, so looking saves a sleep and a
-// wake-up per datagram (which costs tens of microseconds where an idle
-// processor has to be woken). Looking pays only while the other side runs
-// on another processor: each side looks only then, and a receiving thread
-// looks only briefly at a call the GUI thread has not taken up yet (the GUI
-// thread may be asleep or busy with other events). On a busy machine, where
-// both threads share one processor, neither looks: looking would only take
-// the processor from the thread it waits for.
-constexpr auto kSpinTime = std::chrono::microseconds(100);
-constexpr auto kQueuedSpinTime = std::chrono::microseconds(5);
+// condition variable. The GUI thread usually answers within microseconds,
+// so a short look avoids a sleep/wake pair per datagram; a yield now and
+// then lets a GUI thread that shares the processor run.
+constexpr auto kSpinTime = std::chrono::microseconds(150);
+constexpr int kPausesPerYield = 16;
+// How long a drain that has just run a call stays for the next queued call
+// before it gives the GUI thread back to its event loop.
 constexpr auto kLingerTime = std::chrono::microseconds(60);
 // Upper bound of calls one drain() runs. Calls queued while draining are run
 // in the same drain, but a steady stream from several receiving threads must
@@ -55,8 +48,6 @@ struct HandOver::Item {
   Gate* gate;
   const Call* call;
   std::atomic<int> state{Queued};  // written under the HandOver's mutex
-  int receiverProcessor = -1;      // where the receiving thread queued it
-  std::atomic<int> runnerProcessor{-1};  // where the GUI thread runs it
   std::exception_ptr error;        // set before state becomes Done
   std::condition_variable finished;
 };
@@ -67,7 +58,6 @@ bool HandOver::invoke(Gate& gate, const Call& call) {
   Item item;
   item.gate = &gate;
   item.call = &call;
-  item.receiverProcessor = sock::CurrentProcessor();
   bool wake = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -89,16 +79,14 @@ bool HandOver::invoke(Gate& gate, const Call& call) {
     const int s = item.state.load(std::memory_order_acquire);
     return s == Item::Done || s == Item::Released;
   };
-  const auto spinStart = Clock::now();
+  const auto spinEnd = Clock::now() + kSpinTime;
   for (int i = 1; !finishedState(); ++i) {
-    CpuRelax();
-    if (i % 16 != 0) continue;
-    const int s = item.state.load(std::memory_order_acquire);
-    const auto looked = Clock::now() - spinStart;
-    if (s == Item::Queued ? looked >= kQueuedSpinTime
-                          : looked >= kSpinTime ||
-                                item.runnerProcessor.load(std::memory_order_relaxed) == item.receiverProcessor)
-      break;
+    if (i % kPausesPerYield != 0) {
+      CpuRelax();
+      continue;
+    }
+    if (Clock::now() >= spinEnd) break;
+    std::this_thread::yield();
   }
 
   std::unique_lock<std::mutex> lock(mutex_);
@@ -115,7 +103,6 @@ std::size_t HandOver::drain() {
   const auto start = Clock::now();
   std::size_t ran = 0;
   bool more = false;
-  int lastReceiver = -1;  // the processor of the receiving thread let go last
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     Item* item = nullptr;
@@ -124,8 +111,7 @@ std::size_t HandOver::drain() {
       queue_.pop_front();
       queued_.store(queue_.size(), std::memory_order_release);
       if (front->gate->open_) {
-        front->runnerProcessor.store(sock::CurrentProcessor(), std::memory_order_relaxed);
-        front->state.store(Item::Running, std::memory_order_release);
+        front->state.store(Item::Running, std::memory_order_relaxed);
         item = front;
         break;
       }
@@ -138,13 +124,17 @@ std::size_t HandOver::drain() {
       // probably about to queue its next datagram: stay a moment for it,
       // unless this drain has already run long enough.
       if (ran == 0 || Clock::now() - start >= kMaxDrainTime) break;
-      if (lastReceiver == sock::CurrentProcessor()) break;  // it needs this processor
       draining_ = true;
       lock.unlock();
       const auto lingerEnd = Clock::now() + kLingerTime;
       for (int i = 1; queued_.load(std::memory_order_acquire) == 0; ++i) {
-        CpuRelax();
-        if (i % 16 == 0 && Clock::now() >= lingerEnd) break;
+        if (i % kPausesPerYield != 0) {
+          CpuRelax();
+          continue;
+        }
+        if (Clock::now() >= lingerEnd) break;
+        // The receiving thread may share this processor.
+        std::this_thread::yield();
       }
       lock.lock();
       if (queue_.empty()) break;
@@ -164,7 +154,6 @@ std::size_t HandOver::drain() {
     ++ran;
 
     lock.lock();
-    lastReceiver = item->receiverProcessor;
     item->error = std::move(error);
     item->state.store(Item::Done, std::memory_order_release);
     item->finished.notify_one();  // under the lock: see invoke()

@@ -12,13 +12,12 @@
 // in queue order.
 //
 // Under a stream of datagrams neither side pays a sleep and a wake-up per
-// datagram where the two threads run on different processors: the
-// receiving thread looks at its item for a short while before it parks, and
-// a drain that has just let a receiving thread go stays a few microseconds
-// for its next datagram before it returns to the event loop; while it stays,
-// a queued call needs no wake-up message. Where both share one processor
-// neither looks. Both waits are bounded, and a drain also ends after a
-// bounded time, so other GUI events are never held up for long. Each endpoint owns a Gate; closing the gate (on the GUI
+// datagram: the receiving thread looks at its item for a short while before
+// it parks, and a drain that has just let a receiving thread go stays a few
+// microseconds for its next datagram before it returns to the event loop;
+// while it stays, a queued call needs no wake-up message. Both waits are
+// bounded, and a drain also ends after a bounded time, so other GUI events
+// are never held up for long. Each endpoint owns a Gate; closing the gate (on the GUI
 // thread, when the endpoint is deactivated) releases every waiting and every
 // later invoke() of that gate without running its call.
 #pragma once
