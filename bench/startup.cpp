@@ -44,17 +44,17 @@ class ShowWatch : public QObject {
   bool eventFilter(QObject*, QEvent* e) override {
     if (e->type() == QEvent::Show && !shown_) {
       shown_ = true;
-      Phase("show event");
+      Phase("show-event");
       // Runs right after the show event (and its handler) is done.
       QTimer::singleShot(0, [this] {
-        Phase("show handled");
+        Phase("show-handled");
         Report();
       });
     }
     if (e->type() == QEvent::Paint && !painted_) {
       painted_ = true;
       QTimer::singleShot(0, [this] {
-        Phase("first paint");
+        Phase("first-paint");
         Report();
       });
     }
