@@ -20,18 +20,21 @@ int DeviceList::IndexOf(std::uint64_t ident) const {
   }
 }
 
+std::size_t DeviceList::FreeSlot(std::uint64_t ident) const {
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t i = Home(ident);
+  while (slots_[i] >= 0) i = (i + 1) & mask;
+  return i;
+}
+
 void DeviceList::Grow() {
   const std::size_t size = slots_.empty() ? 16 : slots_.size() * 2;
   std::vector<std::int32_t> grown(size, -1);  // may throw: nothing has changed yet
   slots_.swap(grown);
   shift_ = 64;
   for (std::size_t s = size; s > 1; s >>= 1) --shift_;
-  const std::size_t mask = size - 1;
-  for (std::size_t line = 0; line < lines_.size(); ++line) {
-    std::size_t i = Home(lines_[line].ident);
-    while (slots_[i] >= 0) i = (i + 1) & mask;
-    slots_[i] = static_cast<std::int32_t>(line);
-  }
+  for (std::size_t line = 0; line < lines_.size(); ++line)
+    slots_[FreeSlot(lines_[line].ident)] = static_cast<std::int32_t>(line);
 }
 
 int DeviceList::Append(std::uint64_t ident, const device::DeviceEntry& entry) {
@@ -39,9 +42,7 @@ int DeviceList::Append(std::uint64_t ident, const device::DeviceEntry& entry) {
   if (IndexOf(ident) >= 0) throw std::invalid_argument("device already listed");
   if (static_cast<std::size_t>(index + 1) * 2 > slots_.size()) Grow();
   lines_.push_back(Line{entry, ident});
-  const std::size_t mask = slots_.size() - 1;
-  std::size_t slot = Home(ident);
-  while (slots_[slot] >= 0) slot = (slot + 1) & mask;
+  const std::size_t slot = FreeSlot(ident);
   slots_[slot] = index;
   try {
     if (observer_) observer_->appended(index);

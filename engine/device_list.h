@@ -47,7 +47,8 @@ class DeviceList {
     device::DeviceEntry entry;
     std::uint64_t ident;
   };
-  std::size_t Home(std::uint64_t ident) const;
+  std::size_t Home(std::uint64_t ident) const;  // where the identity's probe starts
+  std::size_t FreeSlot(std::uint64_t ident) const;  // the first empty slot of its probe
   void Grow();
 
   // A deque: appending never moves the lines already there, so a reference
