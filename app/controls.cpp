@@ -274,10 +274,9 @@ TListBox::TListBox(QWidget* parent, QRect geometry, engine::DeviceList& list)
 
 // The selected line, not the current one: the view moves its current line on
 // its own (a right-button press, Ctrl with an arrow key) without selecting it.
-int TListBox::ItemIndex() const {
-  const QModelIndexList selected = selection_->selectedIndexes();
-  return selected.isEmpty() ? -1 : selected.front().row();
-}
+// Kept from the selection model's own change signal, so asking (once per
+// announcement of a listed device) costs no list of indexes.
+int TListBox::ItemIndex() const { return selected_; }
 
 void TListBox::setItemIndex(int index) {
   selection_->byProgram = true;
@@ -298,7 +297,9 @@ QString TListBox::Item(int index) const { return model_.data(model_.index(index)
 // a press whose release never comes back (a message box took it), passes
 // through here exactly once.
 void TListBox::SelectionChanged() {
-  if (selection_->byProgram || ItemIndex() < 0) return;
+  const QModelIndexList selected = selection_->selectedIndexes();
+  selected_ = selected.isEmpty() ? -1 : selected.front().row();
+  if (selection_->byProgram || selected_ < 0) return;
   changedSincePress_ = true;
   emit click();
 }

@@ -169,6 +169,7 @@ class TListBox : public QListView {
 
   DeviceListModel model_;
   ListSelection* selection_ = nullptr;
+  int selected_ = -1;  // the selected line, as the selection model last told
   bool changedSincePress_ = false;
 };
 

@@ -253,7 +253,16 @@ void TForm1::IdIPMCastClient1IPMCastRead(const void* Sender, const net::TIdBytes
                                          net::TIdSocketHandle& ABinding) {
   if (shuttingDown_) return;
   ++intakeCalls_;
-  std::vector<std::uint8_t> work(AData.begin(), AData.end());
+  // The working copy takes the buffer the previous datagram left behind, so
+  // a datagram costs no allocation (nor the growth to the packet size while
+  // a write is answered); a nested intake would simply make a new one.
+  std::vector<std::uint8_t> work = std::move(spareWork_);
+  work.assign(AData.begin(), AData.end());
+  struct KeepBuffer {
+    std::vector<std::uint8_t>& work;
+    std::vector<std::uint8_t>& spare;
+    ~KeepBuffer() { spare = std::move(work); }
+  } keepBuffer{work, spareWork_};
   const engine::IntakeOutcome outcome = engine::Intake(work, devices_);
   switch (outcome.result) {
     case engine::IntakeResult::Dropped:

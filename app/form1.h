@@ -122,6 +122,8 @@ class TForm1 : public QWidget {
   std::vector<AddressEdit> addressEdits_;
 
   engine::DeviceList devices_;
+  // The intake's working buffer between datagrams (its content is dead).
+  std::vector<std::uint8_t> spareWork_;
   GuiHandOver* handOver_ = nullptr;
   long long intakeCalls_ = 0;
   bool shuttingDown_ = false;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -80,14 +81,81 @@ int AppDeviceCount();
 
 // The tool's event loop while the sender runs; counts intake calls.
 Throughput AppReceive(const std::vector<std::vector<std::uint8_t>>& pool, SendPlan plan);
+// The GUI event loop while the sender runs; counts what handledSoFar() tells.
+Throughput LoopReceive(const std::vector<std::vector<std::uint8_t>>& pool, SendPlan plan,
+                       const std::function<long long()>& handledSoFar);
 
 double Percentile(std::vector<double> values, double p);  // p in 0..100
 double Median(std::vector<double> values);
 
+// One figure measured in several rounds: the median of the rounds' values
+// and their range, so a single spoilt round neither decides nor hides.
+struct Rounds {
+  std::vector<double> values;
+  void Add(double v) { values.push_back(v); }
+  double median() const { return Median(values); }
+  double min() const { return Percentile(values, 0); }
+  double max() const { return Percentile(values, 100); }
+  // "median [min..max]"
+  std::string Text(const char* number = "%.1f") const;
+};
+
+// A minimal hand-over, the floor of what the tool's design costs: one
+// receiving thread on a socket bound to 0.0.0.0:port (0: system-chosen)
+// takes each datagram, posts one event to an object on the GUI thread and
+// waits until the GUI thread has run `handle` for it, then receives the next.
+// With `direct` the receiving thread runs `handle` itself (no GUI thread): the
+// same network path with one thread. Each step is time-stamped (NowMicros)
+// for the breakdown.
+class FloorHandOver {
+ public:
+  // Runs with the datagram, its length and its source port; the socket it
+  // came in on is passed for answers.
+  using Handler = std::function<void(int fd, const std::uint8_t* data, std::size_t size, std::uint16_t sourcePort)>;
+  FloorHandOver(std::uint16_t port, Handler handle, bool direct);
+  ~FloorHandOver();
+  std::uint16_t Port() const { return port_; }
+  long long Handled() const { return handled_.load(); }
+  // Time stamps of each datagram, in order: received, event posted, handler
+  // entered and left (GUI thread), receiving thread released.
+  struct Stamps {
+    double received = 0, posted = 0, entered = 0, left = 0, released = 0;
+  };
+  std::vector<Stamps> TakeStamps();  // after the traffic has stopped
+
+ private:
+  class Receiver;
+  void Run();
+  int fd_ = -1;
+  std::uint16_t port_ = 0;
+  Handler handle_;
+  bool direct_;
+  Receiver* receiver_ = nullptr;  // a QObject on the GUI thread
+  std::atomic<bool> stop_{false};
+  std::atomic<int> done_{0};
+  std::atomic<long long> handled_{0};
+  // The datagram in flight (one at a time), shared by the two threads in turn.
+  std::uint8_t buffer_[8192];
+  std::size_t size_ = 0;
+  std::uint16_t source_ = 0;
+  Stamps current_;
+  std::mutex stampsMutex_;
+  std::vector<Stamps> stamps_;
+  std::thread thread_;
+};
+
 // One line of the table: NAME, the project's figure, the reference figure,
 // their ratio, the goal text and whether it is met.
+// `note` (optional) follows the line in the table: the rounds' spread.
 void Result(const std::string& name, const std::string& unit, double project, double reference,
-            double ratio, const std::string& goal, bool met);
+            double ratio, const std::string& goal, bool met, const std::string& note = "");
+// As Result, for a goal that the design's own floor may put out of reach:
+// met when ratio <= goal (or >= goal with `atLeast`); otherwise, when the
+// floor's own ratio already misses the goal, met when the tool stays within
+// `floorSlack` of the floor ("at floor").
+void ResultWithFloor(const std::string& name, const std::string& unit, double project, double reference,
+                     double floor, double goal, bool atLeast, double floorSlack, bool valid,
+                     const std::string& note);
 std::string Format(const char* fmt, ...);
 
 }  // namespace bench

@@ -49,7 +49,8 @@ int main(int argc, char** argv) {
   const double perDevice = static_cast<double>(full - empty) / kDevices;
   std::printf("resident: empty list %lld bytes, %d devices %lld bytes, %.1f bytes per device\n", empty, count, full,
               perDevice);
-  bench::Result("memory per listed device", "bytes", perDevice, static_cast<double>(empty), perDevice / 256.0,
-                "<= 256 bytes", count == kDevices && perDevice <= 256);
+  bench::Result("memory per listed device", "bytes", perDevice, static_cast<double>(empty), perDevice / 128.0,
+                "<= 128 bytes", count == kDevices && perDevice <= 128,
+                "reference: resident bytes with an empty list; one round (the figure does not move)");
   return 0;
 }

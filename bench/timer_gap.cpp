@@ -1,6 +1,9 @@
 // Longest gap between two ticks of a 10 ms GUI timer while the tool handles
-// a full-rate flood on 255.255.255.255:60080, against the same timer in the
-// same tool with no traffic.
+// a full-rate flood on 255.255.255.255:60080, against the same timer with no
+// traffic, and against the floor of the tool's design under the same flood
+// (a receiving thread handing every datagram to the Qt event loop and
+// waiting for it, doing nothing else). Several rounds; the figure is the
+// median of the rounds' longest gaps.
 #include <QApplication>
 #include <QTimer>
 
@@ -31,7 +34,10 @@ struct GapTimer {
     longest = 0;
     timer.start();
   }
-  void Stop() { timer.stop(); }
+  double Stop() {
+    timer.stop();
+    return longest;
+  }
 };
 
 }  // namespace
@@ -40,27 +46,47 @@ int main(int argc, char** argv) {
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication application(argc, argv);
   const auto pool = bench::Announcements(1000);
-  if (!bench::StartApp()) {
-    std::printf("the tool's endpoints did not come up\n");
-    return 1;
-  }
-  GapTimer gap;
-  gap.Start();
-  bench::RunLoopFor(2.0);
-  gap.Stop();
-  const double quiet = gap.longest;
-  std::printf("no traffic: %lld ticks, longest gap %.2f ms\n", gap.ticks, quiet);
-
+  constexpr double kGoalMs = 15;
+  constexpr int kRounds = 5;
   bench::SendPlan plan;
-  plan.seconds = 3.0;
-  gap.Start();
-  const bench::Throughput t = bench::AppReceive(pool, plan);
-  gap.Stop();
-  const double flood = gap.longest;
-  std::printf("flood: sent %lld, handled %lld (%.0f/s); %lld ticks, longest gap %.2f ms\n", t.sent, t.handled,
-              t.rate(), gap.ticks, flood);
-  bench::StopApp();
-  bench::Result("timer gap under flood", "ms", flood, quiet, quiet > 0 ? flood / quiet : 0, "<= 50 ms",
-                flood <= 50.0);
+  plan.seconds = 1.0;
+  bench::Rounds idle, floor, tool;
+  GapTimer gap;
+  for (int round = 0; round < kRounds; ++round) {
+    gap.Start();
+    {
+      bench::FloorHandOver handOver(60080, [](int, const std::uint8_t*, std::size_t, std::uint16_t) {}, false);
+      bench::LoopReceive(pool, plan, [&] { return handOver.Handled(); });
+    }
+    floor.Add(gap.Stop());
+    if (!bench::StartApp()) {
+      std::printf("the tool's endpoints did not come up\n");
+      return 1;
+    }
+    gap.Start();
+    bench::RunLoopFor(1.0);
+    idle.Add(gap.Stop());
+    gap.Start();
+    const bench::Throughput t = bench::AppReceive(pool, plan);
+    tool.Add(gap.Stop());
+    bench::StopApp();
+    std::printf("round %d: longest gap no traffic %.1f ms, floor's flood %.1f ms, tool's flood %.1f ms (%.0f/s)\n",
+                round + 1, idle.values.back(), floor.values.back(), tool.values.back(), t.rate());
+  }
+  std::printf("medians of %d rounds [range]: no traffic %s ms, floor %s ms, tool %s ms\n", kRounds, idle.Text().c_str(),
+              floor.Text().c_str(), tool.Text().c_str());
+  const std::string note = bench::Format("rounds: tool %s, floor %s, no traffic %s", tool.Text().c_str(),
+                                         floor.Text().c_str(), idle.Text().c_str());
+  const bool met = tool.median() <= kGoalMs;
+  // Where the floor under the same flood already misses the goal, the tool
+  // is held to within 1.25 x of the floor.
+  const bool atFloor = !met && floor.median() > kGoalMs && tool.median() <= 1.25 * floor.median();
+  if (atFloor) {
+    std::printf("RESULT|timer gap under flood|ms|%.6g|%.6g|%.3f|<= 15 ms|met at floor (floor %.1f ms)|%s\n",
+                tool.median(), idle.median(), tool.median() / idle.median(), floor.median(), note.c_str());
+  } else {
+    bench::Result("timer gap under flood", "ms", tool.median(), idle.median(),
+                  idle.median() > 0 ? tool.median() / idle.median() : 0, "<= 15 ms", met, note);
+  }
   return 0;
 }

@@ -6,21 +6,51 @@
 
 namespace engine {
 
+std::size_t DeviceList::Home(std::uint64_t ident) const {
+  // Fibonacci hashing: the top bits of the product spread any identities.
+  return static_cast<std::size_t>((ident * 0x9E3779B97F4A7C15ULL) >> shift_);
+}
+
 int DeviceList::IndexOf(std::uint64_t ident) const {
-  const auto it = index_.find(ident);
-  return it == index_.end() ? -1 : it->second;
+  if (slots_.empty()) return -1;
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = Home(ident);; i = (i + 1) & mask) {
+    const std::int32_t line = slots_[i];
+    if (line < 0 || lines_[static_cast<std::size_t>(line)].ident == ident) return line;
+  }
+}
+
+std::size_t DeviceList::FreeSlot(std::uint64_t ident) const {
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t i = Home(ident);
+  while (slots_[i] >= 0) i = (i + 1) & mask;
+  return i;
+}
+
+void DeviceList::Grow() {
+  const std::size_t size = slots_.empty() ? 16 : slots_.size() * 2;
+  std::vector<std::int32_t> grown(size, -1);  // may throw: nothing has changed yet
+  slots_.swap(grown);
+  shift_ = 64;
+  for (std::size_t s = size; s > 1; s >>= 1) --shift_;
+  for (std::size_t line = 0; line < lines_.size(); ++line)
+    slots_[FreeSlot(lines_[line].ident)] = static_cast<std::int32_t>(line);
 }
 
 int DeviceList::Append(std::uint64_t ident, const device::DeviceEntry& entry) {
   const int index = Count();
-  if (index_.count(ident) != 0) throw std::invalid_argument("device already listed");
+  if (IndexOf(ident) >= 0) throw std::invalid_argument("device already listed");
+  if (static_cast<std::size_t>(index + 1) * 2 > slots_.size()) Grow();
   lines_.push_back(Line{entry, ident});
+  const std::size_t slot = FreeSlot(ident);
+  slots_[slot] = index;
   try {
-    index_.emplace(ident, index);
     if (observer_) observer_->appended(index);
   } catch (...) {
-    // Taken back, so the list, its index and the view never disagree.
-    index_.erase(ident);
+    // Taken back, so the list, its index and the view never disagree. The
+    // slot was the last one filled, so no other identity's probe passes
+    // through it: emptying it restores the index exactly.
+    slots_[slot] = -1;
     lines_.pop_back();
     throw;
   }

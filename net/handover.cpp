@@ -5,6 +5,8 @@
 #include <chrono>
 #include <thread>
 
+#include "net/socket.h"
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #endif
@@ -48,6 +50,7 @@ struct HandOver::Item {
   Gate* gate;
   const Call* call;
   std::atomic<int> state{Queued};  // written under the HandOver's mutex
+  std::atomic<int> runner{-1};     // the processor the GUI thread runs the call on
   std::exception_ptr error;        // set before state becomes Done
   std::condition_variable finished;
 };
@@ -80,12 +83,16 @@ bool HandOver::invoke(Gate& gate, const Call& call) {
     return s == Item::Done || s == Item::Released;
   };
   const auto spinEnd = Clock::now() + kSpinTime;
+  const int here = sock::CurrentProcessor();
   for (int i = 1; !finishedState(); ++i) {
     if (i % kPausesPerYield != 0) {
       CpuRelax();
       continue;
     }
     if (Clock::now() >= spinEnd) break;
+    // A call that the GUI thread runs on this very processor cannot end while
+    // this thread looks: it waits without taking the processor.
+    if (here >= 0 && item.runner.load(std::memory_order_relaxed) == here) break;
     std::this_thread::yield();
   }
 
@@ -111,6 +118,7 @@ std::size_t HandOver::drain() {
       queue_.pop_front();
       queued_.store(queue_.size(), std::memory_order_release);
       if (front->gate->open_) {
+        front->runner.store(sock::CurrentProcessor(), std::memory_order_relaxed);
         front->state.store(Item::Running, std::memory_order_relaxed);
         item = front;
         break;

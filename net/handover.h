@@ -15,11 +15,13 @@
 // datagram: the receiving thread looks at its item for a short while before
 // it parks, and a drain that has just let a receiving thread go stays a few
 // microseconds for its next datagram before it returns to the event loop;
-// while it stays, a queued call needs no wake-up message. Both waits are
-// bounded, and a drain also ends after a bounded time, so other GUI events
-// are never held up for long. Each endpoint owns a Gate; closing the gate (on the GUI
-// thread, when the endpoint is deactivated) releases every waiting and every
-// later invoke() of that gate without running its call.
+// while it stays, a queued call needs no wake-up message. A receiving thread
+// does not look at a call the GUI thread runs on its own processor: the call
+// could not end while it looked. Both waits are bounded, and a drain also
+// ends after a bounded time, so other GUI events are never held up for long.
+// Each endpoint owns a Gate; closing the gate (on the GUI thread, when the
+// endpoint is deactivated) releases every waiting and every later invoke() of
+// that gate without running its call.
 #pragma once
 
 #include <atomic>

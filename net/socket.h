@@ -105,5 +105,8 @@ Sent SendTo(Handle handle, const std::uint8_t* data, std::size_t size, const Add
 // Raises the calling thread to the highest normal priority of the platform
 // (above the GUI thread). Best effort: without the right to, it stays.
 void RaiseThreadPriority() noexcept;
+// The processor the calling thread runs on at this moment, or -1 where the
+// system does not tell.
+int CurrentProcessor() noexcept;
 
 }  // namespace net::sock

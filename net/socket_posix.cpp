@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -182,6 +183,14 @@ void RaiseThreadPriority() noexcept {
   const int current = ::getpriority(PRIO_PROCESS, tid);
   if (errno != 0) return;
   ::setpriority(PRIO_PROCESS, tid, current > -18 ? current - 2 : -20);
+#endif
+}
+
+int CurrentProcessor() noexcept {
+#ifdef __linux__
+  return ::sched_getcpu();
+#else
+  return -1;
 #endif
 }
 

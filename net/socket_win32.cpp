@@ -160,4 +160,6 @@ Sent SendTo(Handle handle, const std::uint8_t* data, std::size_t size, const Add
 
 void RaiseThreadPriority() noexcept { ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_HIGHEST); }
 
+int CurrentProcessor() noexcept { return static_cast<int>(::GetCurrentProcessorNumber()); }
+
 }  // namespace net::sock

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include <new>
 
 #include "engine/intake.h"
@@ -141,4 +143,24 @@ TEST(DeviceList, AppendingAListedIdentityIsRefusedAndChangesNothing) {
   list.Append(kA, e);
   EXPECT_THROW(list.Append(kA, e), std::invalid_argument);
   EXPECT_EQ(list.Count(), 1);
+}
+
+// The index through many growths, with identities that differ only in their
+// high bits, in their low bits, or by a stride (runs of neighbouring slots):
+// every line is found where it was appended, and no stranger is found.
+TEST(DeviceList, EveryIdentityIsFoundAtItsLineThroughGrowthAndCollisions) {
+  DeviceList list;
+  device::DeviceEntry e{};
+  std::vector<std::uint64_t> idents;
+  for (std::uint64_t i = 1; i <= 3000; ++i) {
+    idents.push_back(i << 48);
+    idents.push_back(i);
+    idents.push_back(0x00A1B2C3000000ull + i * 0x10000ull);
+  }
+  for (std::size_t i = 0; i < idents.size(); ++i) ASSERT_EQ(list.Append(idents[i], e), static_cast<int>(i));
+  for (std::size_t i = 0; i < idents.size(); ++i) ASSERT_EQ(list.IndexOf(idents[i]), static_cast<int>(i));
+  EXPECT_EQ(list.IndexOf(0), -1);
+  EXPECT_EQ(list.IndexOf(3001ull << 48), -1);
+  EXPECT_THROW(list.Append(idents[4567], e), std::invalid_argument);
+  EXPECT_EQ(list.Count(), static_cast<int>(idents.size()));
 }
