@@ -415,20 +415,19 @@ void Result(const std::string& name, const std::string& unit, double project, do
 }
 
 void ResultWithFloor(const std::string& name, const std::string& unit, double project, double reference,
-                     double floor, double goal, bool atLeast, double floorSlack, bool valid,
+                     double floor, double goal, double floorSlack, bool valid,
                      const std::string& note) {
-  auto within = [&](double ratio, double bound) { return atLeast ? ratio >= bound : ratio <= bound; };
   const double ratio = reference > 0 ? project / reference : 0;
   const double floorRatio = reference > 0 ? floor / reference : 0;
-  const std::string goalText = Format("%s %.3g x", atLeast ? ">=" : "<=", goal);
-  if (valid && within(ratio, goal)) {
+  const std::string goalText = Format("<= %.3g x", goal);
+  if (valid && ratio <= goal) {
     Result(name, unit, project, reference, ratio, goalText, true, note);
     return;
   }
   // The goal is out of the design's reach when its own floor misses it.
-  const bool floorMisses = floor > 0 && !within(floorRatio, goal);
+  const bool floorMisses = floor > 0 && floorRatio > goal;
   const double toFloor = floor > 0 ? project / floor : 0;
-  const bool atFloor = valid && floorMisses && within(toFloor, atLeast ? 1.0 / floorSlack : floorSlack);
+  const bool atFloor = valid && floorMisses && toFloor <= floorSlack;
   std::printf("RESULT|%s|%s|%.6g|%.6g|%.3f|%s|%s|%s\n", name.c_str(), unit.c_str(), project, reference, ratio,
               goalText.c_str(),
               atFloor ? Format("met at floor (floor %.3g x, tool %.2f x floor)", floorRatio, toFloor).c_str()

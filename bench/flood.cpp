@@ -41,11 +41,12 @@ int main(int argc, char** argv) {
   }
   std::printf("medians of %d rounds [range]: recvfrom %s/s, floor %s/s, tool %s/s\n", rounds, raw.Text("%.0f").c_str(),
               floor.Text("%.0f").c_str(), tool.Text("%.0f").c_str());
-  // Against plain recvfrom; where the design's floor already misses 0.8 x,
-  // the tool is held to at least 0.8 x the floor.
-  bench::ResultWithFloor("flood throughput", "datagrams/s", tool.median(), raw.median(), floor.median(), 0.8, true,
-                         1.25, true,
-                         bench::Format("rounds: tool %s, floor %s, recvfrom %s", tool.Text("%.0f").c_str(),
-                                       floor.Text("%.0f").c_str(), raw.Text("%.0f").c_str()));
+  // Against plain recvfrom. The floor is printed beside it, not used to
+  // judge: it parks for every datagram, which the tool avoids under a
+  // stream, so it bounds nothing the tool could reach.
+  const double ratio = tool.median() / raw.median();
+  bench::Result("flood throughput", "datagrams/s", tool.median(), raw.median(), ratio, ">= 0.8 x", ratio >= 0.8,
+                bench::Format("rounds: tool %s, floor %s, recvfrom %s", tool.Text("%.0f").c_str(),
+                              floor.Text("%.0f").c_str(), raw.Text("%.0f").c_str()));
   return 0;
 }

@@ -206,7 +206,7 @@ int main(int argc, char** argv) {
   // The floor: a window that shows one text of the design's face loads the
   // font configuration and a CJK face, which the bare window never does.
   bench::ResultWithFloor("start to main window shown", "ms", tool.median(), window.median(), text.median(), 1.3,
-                         false, 1.25, allReady,
+                         1.25, allReady,
                          bench::Format("runs: tool %s, minimal window %s, window with one label (floor) %s",
                                        tool.Text().c_str(), window.Text().c_str(), text.Text().c_str()));
   return 0;
