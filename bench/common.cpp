@@ -407,11 +407,18 @@ std::string Format(const char* fmt, ...) {
   return text;
 }
 
+namespace {
+void PrintResult(const std::string& name, const std::string& unit, double project, double reference, double ratio,
+                 const std::string& goal, const std::string& verdict, const std::string& note) {
+  std::printf("RESULT|%s|%s|%.6g|%.6g|%.3f|%s|%s|%s\n", name.c_str(), unit.c_str(), project, reference, ratio,
+              goal.c_str(), verdict.c_str(), note.c_str());
+  std::fflush(stdout);
+}
+}  // namespace
+
 void Result(const std::string& name, const std::string& unit, double project, double reference, double ratio,
             const std::string& goal, bool met, const std::string& note) {
-  std::printf("RESULT|%s|%s|%.6g|%.6g|%.3f|%s|%s|%s\n", name.c_str(), unit.c_str(), project, reference, ratio,
-              goal.c_str(), met ? "met" : "NOT MET", note.c_str());
-  std::fflush(stdout);
+  PrintResult(name, unit, project, reference, ratio, goal, met ? "met" : "NOT MET", note);
 }
 
 void ResultWithFloor(const std::string& name, const std::string& unit, double project, double reference,
@@ -428,12 +435,9 @@ void ResultWithFloor(const std::string& name, const std::string& unit, double pr
   const bool floorMisses = floor > 0 && floorRatio > goal;
   const double toFloor = floor > 0 ? project / floor : 0;
   const bool atFloor = valid && floorMisses && toFloor <= floorSlack;
-  std::printf("RESULT|%s|%s|%.6g|%.6g|%.3f|%s|%s|%s\n", name.c_str(), unit.c_str(), project, reference, ratio,
-              goalText.c_str(),
-              atFloor ? Format("met at floor (floor %.3g x, tool %.2f x floor)", floorRatio, toFloor).c_str()
-                      : "NOT MET",
-              note.c_str());
-  std::fflush(stdout);
+  PrintResult(name, unit, project, reference, ratio, goalText,
+              atFloor ? Format("met at floor (floor %.3g x, tool %.2f x floor)", floorRatio, toFloor) : "NOT MET",
+              note);
 }
 
 }  // namespace bench

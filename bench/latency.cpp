@@ -97,15 +97,21 @@ struct ToolStamps : QObject {
   void Clear() { wakes.clear(), entered.clear(), left.clear(); }
 };
 
+// A socket on 127.0.0.1, system-chosen port.
+int LoopbackSocket() {
+  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  return fd;
+}
+
 // The unicast echo: a thread answering every datagram on 127.0.0.1 to its sender.
 class Echo {
  public:
   Echo() {
-    fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    fd_ = LoopbackSocket();
     port_ = bench::LocalPort(fd_);
     timeval tv{0, 100'000};
     ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
@@ -133,14 +139,14 @@ class Echo {
   std::thread thread_;
 };
 
-int LoopbackClient() {
-  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  return fd;
-}
+// Each round's median and 99th percentile of the answers.
+struct LatencyRounds {
+  bench::Rounds median, p99;
+  void Add(const std::vector<double>& latencies) {
+    median.Add(bench::Median(latencies));
+    p99.Add(bench::Percentile(latencies, 99));
+  }
+};
 
 // Breakdown segments, each the median over all rounds' samples.
 struct Breakdown {
@@ -241,9 +247,9 @@ int main(int argc, char** argv) {
   Echo echo;
   const int floorDevice = bench::OpenSocket(0, true);
   const int pathDevice = bench::OpenSocket(0, true);
-  const int echoClient = LoopbackClient();
+  const int echoClient = LoopbackSocket();
 
-  bench::Rounds toolMed, toolP99, floorMed, floorP99, pathMed, pathP99, echoMed, echoP99;
+  LatencyRounds toolTimes, floorTimes, pathTimes, echoTimes;
   Breakdown toolParts;
   FloorBreakdown floorParts;
   bool complete = true;
@@ -273,44 +279,43 @@ int main(int argc, char** argv) {
     const auto viaEcho = Measure(echoClient, "127.0.0.1", echo.Port(), announced[0], -1);
 
     complete = complete && tool.size() == kSamplesPerRound;
-    const auto t = Latencies(tool), f = Latencies(viaFloor), p = Latencies(viaPath), e = Latencies(viaEcho);
-    toolMed.Add(bench::Median(t)), toolP99.Add(bench::Percentile(t, 99));
-    floorMed.Add(bench::Median(f)), floorP99.Add(bench::Percentile(f, 99));
-    pathMed.Add(bench::Median(p)), pathP99.Add(bench::Percentile(p, 99));
-    echoMed.Add(bench::Median(e)), echoP99.Add(bench::Percentile(e, 99));
+    toolTimes.Add(Latencies(tool));
+    floorTimes.Add(Latencies(viaFloor));
+    pathTimes.Add(Latencies(viaPath));
+    echoTimes.Add(Latencies(viaEcho));
     std::printf("round %d: median / p99 us: tool %.1f / %.1f, floor %.1f / %.1f, path %.1f / %.1f, echo %.1f / %.1f\n",
-                round + 1, toolMed.values.back(), toolP99.values.back(), floorMed.values.back(),
-                floorP99.values.back(), pathMed.values.back(), pathP99.values.back(), echoMed.values.back(),
-                echoP99.values.back());
+                round + 1, toolTimes.median.values.back(), toolTimes.p99.values.back(),
+                floorTimes.median.values.back(), floorTimes.p99.values.back(), pathTimes.median.values.back(),
+                pathTimes.p99.values.back(), echoTimes.median.values.back(), echoTimes.p99.values.back());
   }
   app::Form1->HandOverObject().removeEventFilter(&stamps);
   bench::StopApp();
   ::close(device), ::close(floorDevice), ::close(pathDevice), ::close(echoClient), ::close(answerFd);
 
   std::printf("medians of %d rounds of %d answers [range of the rounds]:\n", kRounds, kSamplesPerRound);
-  std::printf("  tool   median %s us, p99 %s us\n", toolMed.Text().c_str(), toolP99.Text().c_str());
-  std::printf("  floor  median %s us, p99 %s us  (receiving thread -> Qt event loop -> answer)\n",
-              floorMed.Text().c_str(), floorP99.Text().c_str());
-  std::printf("  path   median %s us, p99 %s us  (broadcast in, broadcast answer, one thread)\n",
-              pathMed.Text().c_str(), pathP99.Text().c_str());
-  std::printf("  echo   median %s us, p99 %s us  (unicast loopback echo)\n", echoMed.Text().c_str(),
-              echoP99.Text().c_str());
+  const auto line = [](const char* name, const LatencyRounds& r, const char* what) {
+    std::printf("  %-6s median %s us, p99 %s us%s\n", name, r.median.Text().c_str(), r.p99.Text().c_str(), what);
+  };
+  line("tool", toolTimes, "");
+  line("floor", floorTimes, "  (receiving thread -> Qt event loop -> answer)");
+  line("path", pathTimes, "  (broadcast in, broadcast answer, one thread)");
+  line("echo", echoTimes, "  (unicast loopback echo)");
   toolParts.Print("tool, where an answer's time goes (medians):");
   floorParts.Print("floor, where an answer's time goes (medians):");
 
-  const std::string note = bench::Format("rounds: tool %s, floor %s, echo %s", toolMed.Text().c_str(),
-                                  floorMed.Text().c_str(), echoMed.Text().c_str());
-  const std::string note99 = bench::Format("rounds: tool %s, floor %s, echo %s", toolP99.Text().c_str(),
-                                    floorP99.Text().c_str(), echoP99.Text().c_str());
-  // Against the echo; where the design's floor
-  // already misses 3 x, the tool is held to within 1.25 x of the floor.
-  bench::ResultWithFloor("answer latency median", "us", toolMed.median(), echoMed.median(), floorMed.median(), 3,
-                         1.25, complete, note);
-  bench::ResultWithFloor("answer latency p99", "us", toolP99.median(), echoP99.median(), floorP99.median(), 3,
-                         1.25, complete, note99);
+  // Against the echo; where the design's floor already misses 3 x, the tool
+  // is held to within 1.25 x of the floor.
+  const auto result = [&](const char* name, bench::Rounds LatencyRounds::*figure) {
+    const bench::Rounds &t = toolTimes.*figure, &f = floorTimes.*figure, &e = echoTimes.*figure;
+    bench::ResultWithFloor(name, "us", t.median(), e.median(), f.median(), 3, 1.25, complete,
+                           bench::Format("rounds: tool %s, floor %s, echo %s", t.Text().c_str(), f.Text().c_str(),
+                                         e.Text().c_str()));
+  };
+  result("answer latency median", &LatencyRounds::median);
+  result("answer latency p99", &LatencyRounds::p99);
   // For comparison only: the same network path answered by one thread.
+  const double toolMedian = toolTimes.median.median(), pathMedian = pathTimes.median.median();
   std::printf("RESULT|answer latency median vs same path|us|%.6g|%.6g|%.3f|(no goal)|-|path rounds %s\n",
-              toolMed.median(), pathMed.median(), pathMed.median() > 0 ? toolMed.median() / pathMed.median() : 0,
-              pathMed.Text().c_str());
+              toolMedian, pathMedian, pathMedian > 0 ? toolMedian / pathMedian : 0, pathTimes.median.Text().c_str());
   return 0;
 }
