@@ -19,14 +19,27 @@ struct GapTimer {
   QTimer timer;
   bench::Clock::time_point last{};
   double longest = 0;
+  double lastRun = 0, lastWait = 0, longestRun = 0, longestWait = 0;
   long long ticks = 0;
   GapTimer() {
     timer.setInterval(10);
     timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&timer, &QTimer::timeout, [this] {
       const auto now = bench::Clock::now();
-      if (ticks++ > 0) longest = std::max(longest, bench::Seconds(now - last) * 1000);
+      double run = 0, wait = 0;
+      if (std::FILE* f = std::fopen("/proc/thread-self/schedstat", "r")) {
+        std::fscanf(f, "%lf %lf", &run, &wait);
+        std::fclose(f);
+      }
+      const double gapMs = bench::Seconds(now - last) * 1000;
+      if (ticks++ > 0 && gapMs > longest) {
+        longest = gapMs;
+        longestRun = (run - lastRun) / 1e6;
+        longestWait = (wait - lastWait) / 1e6;
+      }
       last = now;
+      lastRun = run;
+      lastWait = wait;
     });
   }
   void Start() {
@@ -69,6 +82,7 @@ int main(int argc, char** argv) {
     gap.Start();
     const bench::Throughput t = bench::AppReceive(pool, plan);
     tool.Add(gap.Stop());
+    std::printf("   longest gap: GUI thread ran %.2f ms, waited for a processor %.2f ms\n", gap.longestRun, gap.longestWait);
     bench::StopApp();
     std::printf("round %d: longest gap no traffic %.1f ms, floor's flood %.1f ms, tool's flood %.1f ms (%.0f/s)\n",
                 round + 1, idle.values.back(), floor.values.back(), tool.values.back(), t.rate());

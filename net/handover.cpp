@@ -20,12 +20,16 @@ using Clock = std::chrono::steady_clock;
 // How long a receiving thread looks at its item before parking on the
 // condition variable. The GUI thread usually answers within microseconds,
 // so a short look avoids a sleep/wake pair per datagram; a yield now and
-// then lets a GUI thread that shares the processor run.
-constexpr auto kSpinTime = std::chrono::microseconds(150);
+// then, while the GUI thread has not yet taken the call, lets a GUI thread
+// that shares the processor run. The looks are short: under a flood both
+// threads are busy, and a GUI thread that never rests loses its claim to a
+// processor that it shares with other busy threads, which delays its timers.
+constexpr auto kSpinTime = std::chrono::microseconds(20);
 constexpr int kPausesPerYield = 16;
 // How long a drain that has just run a call stays for the next queued call
-// before it gives the GUI thread back to its event loop.
-constexpr auto kLingerTime = std::chrono::microseconds(60);
+// before it gives the GUI thread back to its event loop: a receiving thread
+// on another processor queues its next datagram within a few microseconds.
+constexpr auto kLingerTime = std::chrono::microseconds(20);
 // Upper bound of calls one drain() runs. Calls queued while draining are run
 // in the same drain, but a steady stream from several receiving threads must
 // not keep the GUI thread inside drain() for ever; when the bound is hit the
@@ -51,6 +55,7 @@ struct HandOver::Item {
   const Call* call;
   std::atomic<int> state{Queued};  // written under the HandOver's mutex
   std::atomic<int> runner{-1};     // the processor the GUI thread runs the call on
+  int submitter = -1;              // the processor the receiving thread queued it from
   std::exception_ptr error;        // set before state becomes Done
   std::condition_variable finished;
 };
@@ -65,6 +70,7 @@ bool HandOver::invoke(Gate& gate, const Call& call) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!gate.open_) return false;
+    item.submitter = sock::CurrentProcessor();
     queue_.push_back(&item);
     queued_.store(queue_.size(), std::memory_order_release);
     wake = !draining_;
@@ -92,8 +98,11 @@ bool HandOver::invoke(Gate& gate, const Call& call) {
     if (Clock::now() >= spinEnd) break;
     // A call that the GUI thread runs on this very processor cannot end while
     // this thread looks: it waits without taking the processor.
-    if (here >= 0 && item.runner.load(std::memory_order_relaxed) == here) break;
-    std::this_thread::yield();
+    const int runner = item.runner.load(std::memory_order_relaxed);
+    if (here >= 0 && runner == here) break;
+    // Once the GUI thread runs the call elsewhere, a yield could only hand
+    // this processor to some other thread for a whole time slice.
+    if (runner < 0 || here < 0) std::this_thread::yield();
   }
 
   std::unique_lock<std::mutex> lock(mutex_);
@@ -110,6 +119,7 @@ std::size_t HandOver::drain() {
   const auto start = Clock::now();
   std::size_t ran = 0;
   bool more = false;
+  int lastSubmitter = -1;  // the processor the last call was queued from
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     Item* item = nullptr;
@@ -135,14 +145,16 @@ std::size_t HandOver::drain() {
       draining_ = true;
       lock.unlock();
       const auto lingerEnd = Clock::now() + kLingerTime;
+      const int here = sock::CurrentProcessor();
       for (int i = 1; queued_.load(std::memory_order_acquire) == 0; ++i) {
         if (i % kPausesPerYield != 0) {
           CpuRelax();
           continue;
         }
         if (Clock::now() >= lingerEnd) break;
-        // The receiving thread may share this processor.
-        std::this_thread::yield();
+        // The receiving thread of the last call may share this processor;
+        // otherwise a yield would only hand it to some other thread.
+        if (here < 0 || lastSubmitter == here) std::this_thread::yield();
       }
       lock.lock();
       if (queue_.empty()) break;
@@ -152,6 +164,7 @@ std::size_t HandOver::drain() {
     // While the call runs, nobody looks at the queue: a call queued meanwhile
     // (by another receiving thread) wakes the GUI thread as usual.
     draining_ = false;
+    lastSubmitter = item->submitter;
     lock.unlock();
     std::exception_ptr error;
     try {

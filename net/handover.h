@@ -17,7 +17,10 @@
 // microseconds for its next datagram before it returns to the event loop;
 // while it stays, a queued call needs no wake-up message. A receiving thread
 // does not look at a call the GUI thread runs on its own processor: the call
-// could not end while it looked. Both waits are bounded, and a drain also
+// could not end while it looked. Either side gives up its processor while it
+// looks only when the other side may be waiting for that processor: a yield
+// to any other busy thread there (a flood's sender, say) would cost it a
+// whole time slice. Both waits are bounded, and a drain also
 // ends after a bounded time, so other GUI events are never held up for long.
 // Each endpoint owns a Gate; closing the gate (on the GUI thread, when the
 // endpoint is deactivated) releases every waiting and every later invoke() of
