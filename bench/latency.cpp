@@ -36,7 +36,7 @@
 namespace {
 
 constexpr int kRounds = 7;
-constexpr int kSamplesPerRound = 300;
+constexpr int kSamplesPerRound = 1000;
 constexpr auto kPause = std::chrono::microseconds(500);
 
 // Waits (bounded) for a datagram whose kind byte is `kind` (any datagram
