@@ -423,20 +423,23 @@ void Result(const std::string& name, const std::string& unit, double project, do
 
 void ResultWithFloor(const std::string& name, const std::string& unit, double project, double reference,
                      double floor, double goal, double floorSlack, bool valid,
-                     const std::string& note) {
+                     const std::string& note, Better better) {
+  const bool higher = better == Better::Higher;
+  const auto meets = [&](double ratio) { return higher ? ratio >= goal : ratio <= goal; };
   const double ratio = reference > 0 ? project / reference : 0;
   const double floorRatio = reference > 0 ? floor / reference : 0;
-  const std::string goalText = Format("<= %.3g x", goal);
-  if (valid && ratio <= goal) {
+  const std::string goalText = Format(higher ? ">= %.3g x" : "<= %.3g x", goal);
+  if (valid && meets(ratio)) {
     Result(name, unit, project, reference, ratio, goalText, true, note);
     return;
   }
   // The goal is out of the design's reach when its own floor misses it.
-  const bool floorMisses = floor > 0 && floorRatio > goal;
-  const double toFloor = floor > 0 ? project / floor : 0;
+  const bool floorMisses = floor > 0 && !meets(floorRatio);
+  // How many times worse than the floor the tool is.
+  const double toFloor = floor > 0 && project > 0 ? (higher ? floor / project : project / floor) : 0;
   const bool atFloor = valid && floorMisses && toFloor <= floorSlack;
   PrintResult(name, unit, project, reference, ratio, goalText,
-              atFloor ? Format("met at floor (floor %.3g x, tool %.2f x floor)", floorRatio, toFloor) : "NOT MET",
+              atFloor ? Format("met at floor (floor %.3g x, tool %.2f x floor)", floorRatio, project / floor) : "NOT MET",
               note);
 }
 

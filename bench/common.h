@@ -149,13 +149,15 @@ class FloorHandOver {
 // `note` (optional) follows the line in the table: the rounds' spread.
 void Result(const std::string& name, const std::string& unit, double project, double reference,
             double ratio, const std::string& goal, bool met, const std::string& note = "");
-// As Result, for a time whose goal the design's own floor may put out of
-// reach: met when ratio <= goal; otherwise, when the floor's own ratio
-// already misses the goal, met when the tool stays within `floorSlack` of the
-// floor ("at floor").
+// As Result, for a figure whose goal the design's own floor may put out of
+// reach: met when its ratio to the reference meets the goal (at most `goal`
+// for a time, at least `goal` for a rate); otherwise, when the floor's own
+// ratio already misses the goal, met when the tool stays within `floorSlack`
+// of the floor ("at floor").
+enum class Better { Lower, Higher };
 void ResultWithFloor(const std::string& name, const std::string& unit, double project, double reference,
                      double floor, double goal, double floorSlack, bool valid,
-                     const std::string& note);
+                     const std::string& note, Better better = Better::Lower);
 std::string Format(const char* fmt, ...);
 
 }  // namespace bench

@@ -1,16 +1,151 @@
 // Flood throughput: the tool's real endpoints, hand-over, intake, device
 // list and GUI loop (offscreen) against a plain recvfrom loop on the same
-// port, all fed by the same sender flooding 255.255.255.255:60080. Each round
-// also measures the floor of the tool's design: a receiving thread that
-// hands every datagram to the Qt event loop of the GUI thread and waits for
-// it, doing nothing else.
+// port, all fed by the same sender flooding 255.255.255.255:60080.
+//
+// Each round also measures, with the tool's own read event and list:
+//   one thread   the GUI thread itself takes each datagram off a socket and
+//                runs the read event: the serial work with no hand-over;
+//   looking      the cheapest hand-over between two threads: a receiving
+//                thread publishes each datagram and the GUI thread, looking
+//                for it without ever sleeping, runs the read event and
+//                releases it, no system call in between;
+//   posting      the hand-over as the contract words it: the receiving
+//                thread posts an event to the Qt event loop and waits.
+// The better of the two hand-overs is the floor of the tool's design: it
+// must hand every datagram from a receiving thread to the GUI thread.
 #include <QApplication>
 
 #include <cstdio>
 #include <cstdlib>
+#include <atomic>
+#include <memory>
+#include <thread>
 #include <vector>
 
+#include "app/form1.h"
 #include "bench/common.h"
+#include "net/socket.h"
+#include "net/udp.h"
+
+namespace {
+
+bench::Throughput SerialReceive(const std::vector<std::vector<std::uint8_t>>& pool, bench::SendPlan plan) {
+  bench::Throughput t;
+  const int fd = bench::OpenSocket(0, true, 4 * 1024 * 1024);
+  if (fd < 0) return t;
+  plan.port = bench::LocalPort(fd);
+  constexpr std::size_t kBufferSize = 8192;
+  std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kBufferSize]);
+  net::TIdBytes data;
+  net::TIdSocketHandle binding;
+  net::sock::Address source{};
+  const auto& read = app::Form1->UDPServer->OnUDPRead;
+  bench::Sender sender(pool, plan);
+  const auto start = bench::Clock::now();
+  auto last = start;
+  sender.Start();
+  // Bounded: at most the sender's time plus 5 s; ends at the first quiet
+  // 200 ms after the sender is done.
+  const auto limit = start + std::chrono::duration_cast<bench::Clock::duration>(
+                                 std::chrono::duration<double>(plan.seconds + 5));
+  while (bench::Clock::now() < limit) {
+    std::size_t length = 0;
+    if (net::sock::Receive(static_cast<net::sock::Handle>(fd), buffer.get(), kBufferSize, length, source) != net::sock::Received::Datagram) {
+      if (sender.Elapsed() > 0 && bench::Clock::now() - last > std::chrono::milliseconds(200)) break;
+      bool readable = false;
+      const net::sock::Handle handle = fd;
+      net::sock::WaitReadable(&handle, &readable, 1, 50);
+      continue;
+    }
+    data.assign(buffer.get(), buffer.get() + length);
+    net::sock::AddressText(source, binding.PeerIP);
+    binding.PeerPort = net::sock::AddressPort(source);
+    read(nullptr, data, binding);
+    ++t.handled;
+    last = bench::Clock::now();
+  }
+  sender.Join();
+  ::close(fd);
+  t.sent = sender.Sent();
+  t.sendSeconds = sender.Elapsed();
+  t.handleSeconds = t.handled > 0 ? bench::Seconds(last - start) : 0;
+  return t;
+}
+
+
+// The cheapest two-thread hand-over there is: a receiving thread takes each
+// datagram off a socket of its own as the tool's does and publishes it; the
+// GUI thread, looking for it without ever sleeping, runs the tool's read
+// event and releases the receiving thread, which looks for that without
+// ever sleeping either. Neither side ever waits in the system, so no
+// datagram costs a wake-up; each looks on with a yield now and then, as two
+// threads that may share a processor must.
+bench::Throughput SpinHandOverReceive(const std::vector<std::vector<std::uint8_t>>& pool, bench::SendPlan plan) {
+  bench::Throughput t;
+  const int fd = bench::OpenSocket(0, true, 4 * 1024 * 1024);
+  if (fd < 0) return t;
+  plan.port = bench::LocalPort(fd);
+  const net::sock::Handle handle = fd;
+  net::TIdBytes data;
+  net::TIdSocketHandle binding;
+  std::atomic<int> state{0};  // 0: receiving thread's turn, 1: GUI thread's turn
+  std::atomic<bool> stop{false};
+  auto look = [&](int want) {
+    for (int i = 1; state.load(std::memory_order_acquire) != want; ++i) {
+      if (stop.load(std::memory_order_relaxed)) return false;
+      if (i % 16 == 0) std::this_thread::yield();
+      else __builtin_ia32_pause();
+    }
+    return true;
+  };
+  std::thread receiver([&] {
+    constexpr std::size_t kBufferSize = 8192;
+    std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kBufferSize]);
+    net::sock::Address source{};
+    while (!stop.load()) {
+      std::size_t length = 0;
+      if (net::sock::Receive(handle, buffer.get(), kBufferSize, length, source) != net::sock::Received::Datagram) {
+        bool readable = false;
+        net::sock::WaitReadable(&handle, &readable, 1, 50);
+        continue;
+      }
+      data.assign(buffer.get(), buffer.get() + length);
+      net::sock::AddressText(source, binding.PeerIP);
+      binding.PeerPort = net::sock::AddressPort(source);
+      state.store(1, std::memory_order_release);
+      if (!look(0)) break;
+    }
+  });
+  const auto& read = app::Form1->UDPServer->OnUDPRead;
+  bench::Sender sender(pool, plan);
+  const auto start = bench::Clock::now();
+  auto last = start;
+  sender.Start();
+  const auto limit = start + std::chrono::duration_cast<bench::Clock::duration>(
+                                 std::chrono::duration<double>(plan.seconds + 5));
+  while (bench::Clock::now() < limit) {
+    if (state.load(std::memory_order_acquire) != 1) {
+      if (sender.Elapsed() > 0 && bench::Clock::now() - last > std::chrono::milliseconds(200)) break;
+      for (int i = 0; i < 64 && state.load(std::memory_order_acquire) != 1; ++i)
+        if (i % 16 == 15) std::this_thread::yield(); else __builtin_ia32_pause();
+      continue;
+    }
+    read(nullptr, data, binding);
+    ++t.handled;
+    last = bench::Clock::now();
+    state.store(0, std::memory_order_release);
+  }
+  stop.store(true);
+  receiver.join();
+  sender.Join();
+  ::close(fd);
+  t.sent = sender.Sent();
+  t.sendSeconds = sender.Elapsed();
+  t.handleSeconds = t.handled > 0 ? bench::Seconds(last - start) : 0;
+  return t;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -18,35 +153,62 @@ int main(int argc, char** argv) {
   const auto pool = bench::Announcements(1000);
   bench::SendPlan plan;
   plan.seconds = 1.0;
-  bench::Rounds raw, floor, tool;
+  bench::Rounds raw, serial, posted, spun, tool;
   const int rounds = 7;
   for (int round = 0; round < rounds; ++round) {
     const bench::Throughput r = bench::PlainReceive(60080, pool, plan);
-    bench::Throughput f;
-    {
-      bench::FloorHandOver handOver(60080, [](int, const std::uint8_t*, std::size_t, std::uint16_t) {}, false);
-      f = bench::LoopReceive(pool, plan, [&] { return handOver.Handled(); });
-    }
     if (!bench::StartApp()) {
       std::printf("the tool's endpoints did not come up\n");
       return 1;
     }
+    // The tool's list holds the pool's devices when the floors run, as it
+    // does for most of the tool's own run.
     const bench::Throughput t = bench::AppReceive(pool, plan);
-    std::printf("round %d: recvfrom %.0f/s (sent %lld), floor %.0f/s (sent %lld), tool %.0f/s (sent %lld, devices %d)\n",
-                round + 1, r.rate(), r.sent, f.rate(), f.sent, t.rate(), t.sent, bench::AppDeviceCount());
+    const bench::Throughput one = SerialReceive(pool, plan);
+    const bench::Throughput spin = SpinHandOverReceive(pool, plan);
+    bench::Throughput post;
+    {
+      net::TIdBytes data;
+      net::TIdSocketHandle binding;
+      const auto& read = app::Form1->UDPServer->OnUDPRead;
+      bench::FloorHandOver handOver(
+          0,
+          [&](int, const std::uint8_t* bytes, std::size_t size, std::uint16_t sourcePort) {
+            data.assign(bytes, bytes + size);
+            binding.PeerPort = sourcePort;
+            read(nullptr, data, binding);
+          },
+          false);
+      bench::SendPlan toFloor = plan;
+      toFloor.port = handOver.Port();
+      post = bench::LoopReceive(pool, toFloor, [&] { return handOver.Handled(); });
+    }
+    std::printf("round %d: recvfrom %.0f/s, tool %.0f/s (devices %d); one thread %.0f/s; "
+                "hand-overs: looking %.0f/s, posting %.0f/s\n",
+                round + 1, r.rate(), t.rate(), bench::AppDeviceCount(), one.rate(), spin.rate(), post.rate());
     bench::StopApp();
     raw.Add(r.rate());
-    floor.Add(f.rate());
     tool.Add(t.rate());
+    serial.Add(one.rate());
+    spun.Add(spin.rate());
+    posted.Add(post.rate());
   }
-  std::printf("medians of %d rounds [range]: recvfrom %s/s, floor %s/s, tool %s/s\n", rounds, raw.Text("%.0f").c_str(),
-              floor.Text("%.0f").c_str(), tool.Text("%.0f").c_str());
-  // Against plain recvfrom. The floor is printed beside it, not used to
-  // judge: it parks for every datagram, which the tool avoids under a
-  // stream, so it bounds nothing the tool could reach.
-  const double ratio = tool.median() / raw.median();
-  bench::Result("flood throughput", "datagrams/s", tool.median(), raw.median(), ratio, ">= 0.8 x", ratio >= 0.8,
-                bench::Format("rounds: tool %s, floor %s, recvfrom %s", tool.Text("%.0f").c_str(),
-                              floor.Text("%.0f").c_str(), raw.Text("%.0f").c_str()));
+  std::printf("medians of %d rounds [range], datagrams/s:\n", rounds);
+  std::printf("  recvfrom                  %s\n", raw.Text("%.0f").c_str());
+  std::printf("  tool                      %s\n", tool.Text("%.0f").c_str());
+  std::printf("  one thread, no hand-over  %s  (%.2f x recvfrom)\n", serial.Text("%.0f").c_str(),
+              serial.median() / raw.median());
+  std::printf("  hand-over, looking        %s\n", spun.Text("%.0f").c_str());
+  std::printf("  hand-over, posting        %s\n", posted.Text("%.0f").c_str());
+  // The floor is the better of the two minimal hand-overs: what the
+  // contract's two threads reach when they do nothing but hand over and run
+  // the read event.
+  const bench::Rounds& floor = spun.median() >= posted.median() ? spun : posted;
+  bench::ResultWithFloor("flood throughput", "datagrams/s", tool.median(), raw.median(), floor.median(), 0.8, 1.25,
+                         true,
+                         bench::Format("rounds: tool %s, floor %s, recvfrom %s, one thread %s",
+                                       tool.Text("%.0f").c_str(), floor.Text("%.0f").c_str(),
+                                       raw.Text("%.0f").c_str(), serial.Text("%.0f").c_str()),
+                         bench::Better::Higher);
   return 0;
 }
