@@ -19,6 +19,8 @@ struct GapTimer {
   QTimer timer;
   bench::Clock::time_point last{};
   double longest = 0;
+  // The GUI thread's time on a processor and waiting for one (ms), from
+  // the scheduler's statistics, over the longest gap.
   double lastRun = 0, lastWait = 0, longestRun = 0, longestWait = 0;
   long long ticks = 0;
   GapTimer() {
@@ -82,10 +84,11 @@ int main(int argc, char** argv) {
     gap.Start();
     const bench::Throughput t = bench::AppReceive(pool, plan);
     tool.Add(gap.Stop());
-    std::printf("   longest gap: GUI thread ran %.2f ms, waited for a processor %.2f ms\n", gap.longestRun, gap.longestWait);
     bench::StopApp();
-    std::printf("round %d: longest gap no traffic %.1f ms, floor's flood %.1f ms, tool's flood %.1f ms (%.0f/s)\n",
-                round + 1, idle.values.back(), floor.values.back(), tool.values.back(), t.rate());
+    std::printf("round %d: longest gap no traffic %.1f ms, floor's flood %.1f ms, tool's flood %.1f ms (%.0f/s)\n"
+                "   in the tool's longest gap the GUI thread ran %.2f ms and waited for a processor %.2f ms\n",
+                round + 1, idle.values.back(), floor.values.back(), tool.values.back(), t.rate(), gap.longestRun,
+                gap.longestWait);
   }
   std::printf("medians of %d rounds [range]: no traffic %s ms, floor %s ms, tool %s ms\n", kRounds, idle.Text().c_str(),
               floor.Text().c_str(), tool.Text().c_str());
