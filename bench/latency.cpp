@@ -1,7 +1,7 @@
 // Answer latency during a write: from sending an announcement of the
 // selected device (differing from the configuration being written) until
 // the configuration-set packet arrives at the device's socket. Measured in
-// rounds; each round takes, one after the other at the same pace:
+// rounds; each round asks, in turn answer by answer and at the same pace:
 //   tool    the running tool (endpoints, hand-over, intake, answer);
 //   floor   the least the tool's design must do: broadcast in, a receiving
 //           thread posts one event to the GUI thread's Qt event loop and
@@ -57,21 +57,33 @@ struct Sample {
   double sent = 0, arrived = 0;
 };
 
-// Sends `packet` from `fd` to ip:port kSamplesPerRound times, each after the
-// previous answer (or its time-out) and a pause, from its own thread while
-// the GUI loop runs.
-std::vector<Sample> Measure(int fd, const char* ip, std::uint16_t port, const std::vector<std::uint8_t>& packet,
-                            int kind) {
-  std::vector<Sample> samples;
+// Where one kind of answer is asked for: the socket it is asked from, the
+// address it is sent to and the kind byte of the answer (-1: any datagram).
+struct Target {
+  int fd;
+  const char* ip;
+  std::uint16_t port;
+  int kind;
+};
+
+// Sends `packet` to each target in turn, kSamplesPerRound times, each after
+// the previous answer (or its time-out) and a pause, from its own thread
+// while the GUI loop runs. Taking them answer by answer puts the tool, its
+// floor and its references under the same conditions of the machine: a
+// stretch of slow wake-ups hits them all alike.
+std::vector<std::vector<Sample>> Measure(const std::vector<Target>& targets, const std::vector<std::uint8_t>& packet) {
+  std::vector<std::vector<Sample>> samples(targets.size());
   std::atomic<bool> done{false};
   std::thread measure([&] {
     for (int i = 0; i < kSamplesPerRound; ++i) {
-      Sample s;
-      s.sent = bench::NowMicros();
-      bench::SendTo(fd, ip, port, packet);
-      s.arrived = AwaitKind(fd, kind);
-      if (s.arrived > 0) samples.push_back(s);
-      std::this_thread::sleep_for(kPause);
+      for (std::size_t t = 0; t < targets.size(); ++t) {
+        Sample s;
+        s.sent = bench::NowMicros();
+        bench::SendTo(targets[t].fd, targets[t].ip, targets[t].port, packet);
+        s.arrived = AwaitKind(targets[t].fd, targets[t].kind);
+        if (s.arrived > 0) samples[t].push_back(s);
+        std::this_thread::sleep_for(kPause);
+      }
     }
     done.store(true);
   });
@@ -255,8 +267,17 @@ int main(int argc, char** argv) {
   bool complete = true;
   for (int round = 0; round < kRounds; ++round) {
     stamps.Clear();
-    const auto tool = Measure(device, "255.255.255.255", 60080, announced[0], ORVEN_KIND_CONFIG_SET);
+    floor.TakeStamps();
+    const auto answers = Measure({{device, "255.255.255.255", 60080, ORVEN_KIND_CONFIG_SET},
+                                  {floorDevice, "255.255.255.255", floor.Port(), -1},
+                                  {pathDevice, "255.255.255.255", path.Port(), -1},
+                                  {echoClient, "127.0.0.1", echo.Port(), -1}},
+                                 announced[0]);
     bench::RunLoopFor(0.01);
+    const auto& tool = answers[0];
+    const auto& viaFloor = answers[1];
+    const auto& viaPath = answers[2];
+    const auto& viaEcho = answers[3];
     for (std::size_t i = 0; i < tool.size() && i < stamps.entered.size() && i < stamps.left.size(); ++i) {
       // The wake-up this answer's call came through: the last one before it started.
       double wake = -1;
@@ -271,12 +292,7 @@ int main(int argc, char** argv) {
       toolParts.call.push_back(stamps.left[i] - stamps.entered[i]);
       toolParts.callToArrival.push_back(tool[i].arrived - stamps.left[i]);
     }
-    floor.TakeStamps();
-    const auto viaFloor = Measure(floorDevice, "255.255.255.255", floor.Port(), announced[0], -1);
-    bench::RunLoopFor(0.01);
     floorParts.Add(viaFloor, floor.TakeStamps());
-    const auto viaPath = Measure(pathDevice, "255.255.255.255", path.Port(), announced[0], -1);
-    const auto viaEcho = Measure(echoClient, "127.0.0.1", echo.Port(), announced[0], -1);
 
     complete = complete && tool.size() == kSamplesPerRound;
     toolTimes.Add(Latencies(tool));
