@@ -1,9 +1,11 @@
 // Start until the main window is shown with both receivers active, against a
 // minimal Qt window program on the same platform plugin. The same executable
-// plays both children ("--child-tool", "--child-window"); the parent starts
-// them alternately and takes the time from spawning the child to the moment
+// plays the children ("--child-tool", "--child-window", and the floor
+// "--child-window-text FILE"); the parent starts them alternately and takes the time from spawning the child to the moment
 // the child reports (CLOCK_MONOTONIC is shared by all processes).
 #include <QApplication>
+#include <QAbstractButton>
+#include <QFile>
 #include <QLabel>
 #include <QTimer>
 #include <QWidget>
@@ -94,18 +96,28 @@ int ChildTool(int argc, char** argv) {
   return 0;
 }
 
-int ChildWindow(int argc, char** argv, bool withText) {
+// A bare window, or (with `texts`, a file written by CollectTexts) a window
+// showing the main window's texts in its faces at their places, as plain
+// labels: the texts the design fixes, without the tool.
+int ChildWindow(int argc, char** argv, const char* texts) {
   Phase("main");
   QApplication application(argc, argv);
   Phase("application");
   auto* window = new QWidget();
   window->setWindowTitle(QStringLiteral("window"));
   window->resize(548, 434);
-  if (withText) {
-    // For comparison only: the first text a program measures loads the font
-    // configuration, which the bare window never does.
-    auto* label = new QLabel(QStringLiteral("设备识别码:"), window);
-    label->resize(label->fontMetrics().horizontalAdvance(label->text()), 15);
+  if (texts) {
+    QFile file(QString::fromLocal8Bit(texts));
+    if (!file.open(QIODevice::ReadOnly)) return 1;
+    while (!file.atEnd()) {
+      const QStringList fields = QString::fromUtf8(file.readLine()).chopped(1).split(QLatin1Char('\t'));
+      if (fields.size() != 7) continue;
+      QFont font(fields[5]);
+      font.setPixelSize(fields[4].toInt());
+      auto* label = new QLabel(fields[6], window);
+      label->setFont(font);
+      label->setGeometry(fields[0].toInt(), fields[1].toInt(), fields[2].toInt(), fields[3].toInt());
+    }
   }
   ShowWatch watch(window, [] { return true; });
   QTimer::singleShot(0, window, [window] { window->show(); });
@@ -115,18 +127,52 @@ int ChildWindow(int argc, char** argv, bool withText) {
   return 0;
 }
 
+// Builds a main window in this process and writes each text it shows at
+// start-up (labels, the check box, the button) with its face, pixel size and
+// place in the window to a file, one per line; returns the file's name.
+std::string CollectTexts(const char* self) {
+  int argc = 1;
+  char* argv[] = {const_cast<char*>(self), nullptr};
+  QApplication application(argc, argv);
+  app::TForm1 form;
+  char name[] = "/tmp/orven-bench-texts.XXXXXX";
+  const int fd = ::mkstemp(name);
+  if (fd < 0) return {};
+  ::close(fd);
+  QFile file(QString::fromLocal8Bit(name));
+  if (!file.open(QIODevice::WriteOnly)) return {};
+  for (QWidget* widget : form.findChildren<QWidget*>()) {
+    QString text;
+    if (auto* label = qobject_cast<QLabel*>(widget)) text = label->text();
+    if (auto* button = qobject_cast<QAbstractButton*>(widget)) text = button->text();
+    if (text.isEmpty() || !widget->isVisibleTo(&form)) continue;
+    const QPoint at = widget->mapTo(&form, QPoint(0, 0));
+    const QFont font = widget->font();
+    file.write(QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6\t%7\n")
+                   .arg(at.x())
+                   .arg(at.y())
+                   .arg(widget->width())
+                   .arg(widget->height())
+                   .arg(font.pixelSize() > 0 ? font.pixelSize() : 15)
+                   .arg(font.family(), text.replace(QLatin1Char('\t'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' ')))
+                   .toUtf8());
+  }
+  return name;
+}
+
 // Phases of one child run: name and milliseconds since the spawn.
 using Phases = std::vector<std::pair<std::string, double>>;
 
 // Spawns this program as a child and returns microseconds until it reported.
-double RunChild(const char* self, const char* mode, bool& ready, Phases* phases = nullptr) {
+double RunChild(const char* self, const char* mode, bool& ready, Phases* phases = nullptr,
+                const char* argument = nullptr) {
   int out[2];
   if (::pipe(out) != 0) return -1;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_addclose(&actions, out[0]);
-  char* args[] = {const_cast<char*>(self), const_cast<char*>(mode), nullptr};
+  char* args[] = {const_cast<char*>(self), const_cast<char*>(mode), const_cast<char*>(argument), nullptr};
   pid_t pid = 0;
   const double t0 = bench::NowMicros();
   const int rc = posix_spawn(&pid, self, &actions, nullptr, args, environ);
@@ -167,8 +213,13 @@ double RunChild(const char* self, const char* mode, bool& ready, Phases* phases 
 int main(int argc, char** argv) {
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
   if (argc > 1 && std::strcmp(argv[1], "--child-tool") == 0) return ChildTool(1, argv);
-  if (argc > 1 && std::strcmp(argv[1], "--child-window") == 0) return ChildWindow(1, argv, false);
-  if (argc > 1 && std::strcmp(argv[1], "--child-window-text") == 0) return ChildWindow(1, argv, true);
+  if (argc > 1 && std::strcmp(argv[1], "--child-window") == 0) return ChildWindow(1, argv, nullptr);
+  if (argc > 2 && std::strcmp(argv[1], "--child-window-text") == 0) return ChildWindow(1, argv, argv[2]);
+  const std::string texts = CollectTexts(argv[0]);
+  if (texts.empty()) {
+    std::printf("the main window's texts could not be collected\n");
+    return 1;
+  }
 
   constexpr int kRuns = 9;
   bench::Rounds tool, window, text;
@@ -181,7 +232,7 @@ int main(int argc, char** argv) {
     Phases toolPhases;
     const double t = RunChild(argv[0], "--child-tool", ready, &toolPhases);
     bool unused = false;
-    const double x = RunChild(argv[0], "--child-window-text", unused);
+    const double x = RunChild(argv[0], "--child-window-text", unused, nullptr, texts.c_str());
     allReady = allReady && ready && t > 0;
     if (w > 0) window.Add(w / 1000);
     if (t > 0) tool.Add(t / 1000);
@@ -191,10 +242,10 @@ int main(int argc, char** argv) {
       if (it == phases.end()) it = phases.insert(phases.end(), {name, {}});
       it->second.push_back(ms);
     }
-    std::printf("run %d: minimal window %.1f ms, tool %.1f ms, window with one label %.1f ms%s\n", i + 1, w / 1000,
+    std::printf("run %d: minimal window %.1f ms, tool %.1f ms, window with its texts %.1f ms%s\n", i + 1, w / 1000,
                 t / 1000, x / 1000, ready ? "" : " (receivers not active)");
   }
-  std::printf("medians of %d runs [range]: minimal window %s ms, tool %s ms, window with one label %s ms\n", kRuns,
+  std::printf("medians of %d runs [range]: minimal window %s ms, tool %s ms, window with its texts %s ms\n", kRuns,
               window.Text().c_str(), tool.Text().c_str(), text.Text().c_str());
   std::printf("the tool's start-up, median ms since the spawn (and since the step before):\n");
   double before = 0;
@@ -203,11 +254,13 @@ int main(int argc, char** argv) {
     std::printf("  %-14s %6.1f  (+%.1f)\n", name.c_str(), at, at - before);
     before = at;
   }
-  // The floor: a window that shows one text of the design's face loads the
-  // font configuration and a CJK face, which the bare window never does.
+  // The floor: a window that shows the design's texts in the design's faces
+  // loads the font configuration and those faces and draws every glyph, which
+  // the bare window never does.
   bench::ResultWithFloor("start to main window shown", "ms", tool.median(), window.median(), text.median(), 1.3,
                          1.25, allReady,
-                         bench::Format("runs: tool %s, minimal window %s, window with one label (floor) %s",
+                         bench::Format("runs: tool %s, minimal window %s, window with its texts (floor) %s",
                                        tool.Text().c_str(), window.Text().c_str(), text.Text().c_str()));
+  std::remove(texts.c_str());
   return 0;
 }
