@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   const auto pool = bench::Announcements(1000);
   constexpr double kGoalMs = 15;
-  constexpr int kRounds = 5;
+  constexpr int kRounds = 7;
   bench::SendPlan plan;
   plan.seconds = 1.0;
   bench::Rounds idle, floor, tool;
