@@ -57,7 +57,21 @@ struct HandOver::Item {
   std::atomic<int> runner{-1};     // the processor the GUI thread runs the call on
   int submitter = -1;              // the processor the receiving thread queued it from
   std::exception_ptr error;        // set before state becomes Done
+  // Set (under the mutex) when the receiving thread waits on `finished`;
+  // only then is it notified. Otherwise the GUI thread never touches the
+  // item again once it has set the final state, so a receiving thread that
+  // sees that state while it looks may leave at once, without the mutex.
+  bool parked = false;
   std::condition_variable finished;
+
+  // GUI thread, under the mutex: the final state, and a wake-up if needed.
+  // The item may be gone as soon as the state is set.
+  void Finish(State final) {
+    const bool wakeUp = parked;
+    std::condition_variable* toWake = &finished;
+    state.store(final, std::memory_order_release);
+    if (wakeUp) toWake->notify_one();  // the waiter needs the mutex to leave
+  }
 };
 
 HandOver::HandOver(Wake wake) : wake_(std::move(wake)) {}
@@ -105,14 +119,14 @@ bool HandOver::invoke(Gate& gate, const Call& call) {
     if (runner < 0 || here < 0) std::this_thread::yield();
   }
 
-  std::unique_lock<std::mutex> lock(mutex_);
-  // Taking the mutex also waits out a notify that the GUI thread may still be
-  // making on item.finished, so the item can safely leave scope afterwards.
-  item.finished.wait(lock, finishedState);
-  const bool ran = item.state.load(std::memory_order_relaxed) == Item::Done;
-  lock.unlock();
-  if (ran && item.error) std::rethrow_exception(item.error);
-  return ran;
+  if (!finishedState()) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    item.parked = true;
+    item.finished.wait(lock, finishedState);
+  }
+  if (item.state.load(std::memory_order_acquire) != Item::Done) return false;
+  if (item.error) std::rethrow_exception(item.error);
+  return true;
 }
 
 std::size_t HandOver::drain() {
@@ -133,8 +147,7 @@ std::size_t HandOver::drain() {
         item = front;
         break;
       }
-      front->state.store(Item::Released, std::memory_order_release);
-      front->finished.notify_one();
+      front->Finish(Item::Released);
     }
 
     if (item == nullptr) {
@@ -176,8 +189,7 @@ std::size_t HandOver::drain() {
 
     lock.lock();
     item->error = std::move(error);
-    item->state.store(Item::Done, std::memory_order_release);
-    item->finished.notify_one();  // under the lock: see invoke()
+    item->Finish(Item::Done);
     if (ran >= kMaxRunsPerDrain) {
       more = !queue_.empty();
       break;
@@ -206,8 +218,7 @@ void HandOver::close(Gate& gate) {
   gate.open_ = false;
   auto released = std::remove_if(queue_.begin(), queue_.end(), [&gate](Item* item) {
     if (item->gate != &gate) return false;
-    item->state.store(Item::Released, std::memory_order_release);
-    item->finished.notify_one();
+    item->Finish(Item::Released);
     return true;
   });
   queue_.erase(released, queue_.end());
