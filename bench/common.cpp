@@ -24,6 +24,7 @@
 #include "app/form1.h"
 #include "app/form2.h"
 #include "device/fields.h"
+#include "net/socket.h"
 #include "orvenapi3/orvenapi3.h"
 
 namespace bench {
@@ -358,6 +359,8 @@ FloorHandOver::~FloorHandOver() {
 }
 
 void FloorHandOver::Run() {
+  // As the tool's listener threads: above the GUI thread.
+  net::sock::RaiseThreadPriority();
   bool readFirst = false;
   while (!stop_.load()) {
     if (!readFirst) {

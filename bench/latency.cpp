@@ -68,15 +68,19 @@ struct Target {
 
 // Sends `packet` to each target in turn, kSamplesPerRound times, each after
 // the previous answer (or its time-out) and a pause, from its own thread
-// while the GUI loop runs. Taking them answer by answer puts the tool, its
-// floor and its references under the same conditions of the machine: a
-// stretch of slow wake-ups hits them all alike.
+// while the GUI loop runs. Taking them answer by answer, in a turn whose
+// start moves on each time, puts the tool, its floor and its references
+// under the same conditions of the machine: a stretch of slow wake-ups hits
+// them all alike, and so does a processor that has slept long.
 std::vector<std::vector<Sample>> Measure(const std::vector<Target>& targets, const std::vector<std::uint8_t>& packet) {
   std::vector<std::vector<Sample>> samples(targets.size());
   std::atomic<bool> done{false};
   std::thread measure([&] {
     for (int i = 0; i < kSamplesPerRound; ++i) {
-      for (std::size_t t = 0; t < targets.size(); ++t) {
+      for (std::size_t k = 0; k < targets.size(); ++k) {
+        // Each answer starts the turn at the next target, so none always
+        // comes after the longest quiet of a thread or processor.
+        const std::size_t t = (static_cast<std::size_t>(i) + k) % targets.size();
         Sample s;
         s.sent = bench::NowMicros();
         bench::SendTo(targets[t].fd, targets[t].ip, targets[t].port, packet);
@@ -290,9 +294,22 @@ int main(int argc, char** argv) {
         toolParts.wakeToCall.push_back(stamps.entered[i] - wake);
       }
       toolParts.call.push_back(stamps.left[i] - stamps.entered[i]);
+      if (getenv("SLOW") && tool[i].arrived - tool[i].sent > 130)
+        std::fprintf(stderr, "slow %.0f at %.6f: toWake %.1f wakeToCall %.1f call %.1f toArrival %.1f\n", tool[i].arrived - tool[i].sent, tool[i].sent / 1e6,
+                     wake < 0 ? -1 : wake - tool[i].sent, wake < 0 ? -1 : stamps.entered[i] - wake,
+                     stamps.left[i] - stamps.entered[i], tool[i].arrived - stamps.left[i]);
       toolParts.callToArrival.push_back(tool[i].arrived - stamps.left[i]);
     }
-    floorParts.Add(viaFloor, floor.TakeStamps());
+    {
+      auto fs = floor.TakeStamps();
+      if (getenv("SLOW"))
+        for (std::size_t i = 0; i < viaFloor.size() && i < fs.size(); ++i)
+          if (viaFloor[i].arrived - viaFloor[i].sent > 130)
+            std::fprintf(stderr, "floorslow %.0f: toRecv %.1f recvToPost %.1f postToEnter %.1f handler %.1f toArrival %.1f\n",
+                         viaFloor[i].arrived - viaFloor[i].sent, fs[i].received - viaFloor[i].sent, fs[i].posted - fs[i].received,
+                         fs[i].entered - fs[i].posted, fs[i].left - fs[i].entered, viaFloor[i].arrived - fs[i].left);
+      floorParts.Add(viaFloor, fs);
+    }
 
     complete = complete && tool.size() == kSamplesPerRound;
     toolTimes.Add(Latencies(tool));
