@@ -9,10 +9,11 @@
 //   path    the same network path with one thread: broadcast in, the
 //           receiving thread broadcasts the answer itself;
 //   echo    a plain unicast UDP echo on loopback (the reference of the goal).
-// The figures are the medians over the rounds of each round's median and
-// 99th percentile. The tool's answers are also broken down by time stamps
-// taken at the points the bench can see from outside: the GUI thread's
-// wake-up event, the read event's start and end.
+// The figures are the median over the rounds of each round's median, and
+// the 99th percentile of all rounds' answers together. The tool's answers
+// are also broken down by time stamps taken at the points the bench can see
+// from outside: the GUI thread's wake-up event, the read event's start and
+// end.
 #include <QApplication>
 #include <QEvent>
 
@@ -22,6 +23,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -161,16 +163,22 @@ class Echo {
 // a thread on a processor that has been idle a while can take some 200 us,
 // and where that share passes 1 % it decides the 99th percentile.
 constexpr double kSlow = 150;
+// The 99th percentile that is judged is the one of all rounds' answers
+// together: a round's own is its tenth-slowest answer, which jumps between
+// the fast and the slow wake-ups when their share is near 1 %.
 struct LatencyRounds {
   bench::Rounds median, p99;
-  long long answers = 0, slow = 0;
+  std::vector<double> all;
   void Add(const std::vector<double>& latencies) {
     median.Add(bench::Median(latencies));
     p99.Add(bench::Percentile(latencies, 99));
-    answers += static_cast<long long>(latencies.size());
-    for (double l : latencies) slow += l > kSlow ? 1 : 0;
+    all.insert(all.end(), latencies.begin(), latencies.end());
   }
-  double SlowPercent() const { return answers > 0 ? 100.0 * static_cast<double>(slow) / answers : 0; }
+  double AllP99() const { return bench::Percentile(all, 99); }
+  double SlowPercent() const {
+    const auto slow = std::count_if(all.begin(), all.end(), [](double l) { return l > kSlow; });
+    return all.empty() ? 0 : 100.0 * static_cast<double>(slow) / static_cast<double>(all.size());
+  }
 };
 
 // Breakdown segments, each the median over all rounds' samples.
@@ -323,8 +331,8 @@ int main(int argc, char** argv) {
 
   std::printf("medians of %d rounds of %d answers [range of the rounds]:\n", kRounds, kSamplesPerRound);
   const auto line = [](const char* name, const LatencyRounds& r, const char* what) {
-    std::printf("  %-6s median %s us, p99 %s us, over %.0f us: %.1f %%%s\n", name, r.median.Text().c_str(),
-                r.p99.Text().c_str(), kSlow, r.SlowPercent(), what);
+    std::printf("  %-6s median %s us, p99 %.1f us (rounds %s), over %.0f us: %.1f %%%s\n", name,
+                r.median.Text().c_str(), r.AllP99(), r.p99.Text().c_str(), kSlow, r.SlowPercent(), what);
   };
   line("tool", toolTimes, "");
   line("floor", floorTimes, "  (receiving thread -> Qt event loop -> answer)");
@@ -335,14 +343,17 @@ int main(int argc, char** argv) {
 
   // Against the echo; where the design's floor already misses 3 x, the tool
   // is held to within 1.25 x of the floor.
-  const auto result = [&](const char* name, bench::Rounds LatencyRounds::*figure) {
-    const bench::Rounds &t = toolTimes.*figure, &f = floorTimes.*figure, &e = echoTimes.*figure;
-    bench::ResultWithFloor(name, "us", t.median(), e.median(), f.median(), 3, 1.25, complete,
-                           bench::Format("rounds: tool %s, floor %s, echo %s", t.Text().c_str(), f.Text().c_str(),
-                                         e.Text().c_str()));
-  };
-  result("answer latency median", &LatencyRounds::median);
-  result("answer latency p99", &LatencyRounds::p99);
+  const bench::Rounds &t = toolTimes.median, &f = floorTimes.median, &e = echoTimes.median;
+  bench::ResultWithFloor("answer latency median", "us", t.median(), e.median(), f.median(), 3, 1.25, complete,
+                         bench::Format("rounds: tool %s, floor %s, echo %s", t.Text().c_str(), f.Text().c_str(),
+                                       e.Text().c_str()));
+  bench::ResultWithFloor(
+      "answer latency p99", "us", toolTimes.AllP99(), echoTimes.AllP99(), floorTimes.AllP99(), 3, 1.25, complete,
+      bench::Format("all %d answers of each; over %.0f us: tool %.1f %%, floor %.1f %%, echo %.1f %%; rounds' own: "
+                    "tool %s, floor %s, echo %s",
+                    kRounds * kSamplesPerRound, kSlow, toolTimes.SlowPercent(), floorTimes.SlowPercent(),
+                    echoTimes.SlowPercent(), toolTimes.p99.Text().c_str(), floorTimes.p99.Text().c_str(),
+                    echoTimes.p99.Text().c_str()));
   // For comparison only: the same network path answered by one thread.
   const double toolMedian = toolTimes.median.median(), pathMedian = pathTimes.median.median();
   std::printf("RESULT|answer latency median vs same path|us|%.6g|%.6g|%.3f|(no goal)|-|path rounds %s\n",
