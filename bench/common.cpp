@@ -442,7 +442,8 @@ void ResultWithFloor(const std::string& name, const std::string& unit, double pr
   const double toFloor = floor > 0 && project > 0 ? (higher ? floor / project : project / floor) : 0;
   const bool atFloor = valid && floorMisses && toFloor <= floorSlack;
   PrintResult(name, unit, project, reference, ratio, goalText,
-              atFloor ? Format("met at floor (floor %.3g x, tool %.2f x floor)", floorRatio, project / floor) : "NOT MET",
+              atFloor ? Format("met at floor (floor %.3g x, tool %.2f x floor)", floorRatio, project / floor)
+                      : "NOT MET",
               note);
 }
 

@@ -50,10 +50,10 @@ bench::Throughput SerialReceive(const std::vector<std::vector<std::uint8_t>>& po
                                  std::chrono::duration<double>(plan.seconds + 5));
   while (bench::Clock::now() < limit) {
     std::size_t length = 0;
-    if (net::sock::Receive(static_cast<net::sock::Handle>(fd), buffer.get(), kBufferSize, length, source) != net::sock::Received::Datagram) {
+    const net::sock::Handle handle = fd;
+    if (net::sock::Receive(handle, buffer.get(), kBufferSize, length, source) != net::sock::Received::Datagram) {
       if (sender.Elapsed() > 0 && bench::Clock::now() - last > std::chrono::milliseconds(200)) break;
       bool readable = false;
-      const net::sock::Handle handle = fd;
       net::sock::WaitReadable(&handle, &readable, 1, 50);
       continue;
     }

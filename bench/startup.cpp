@@ -1,8 +1,9 @@
 // Start until the main window is shown with both receivers active, against a
 // minimal Qt window program on the same platform plugin. The same executable
 // plays the children ("--child-tool", "--child-window", and the floor
-// "--child-window-text FILE"); the parent starts them alternately and takes the time from spawning the child to the moment
-// the child reports (CLOCK_MONOTONIC is shared by all processes).
+// "--child-window-text FILE"); the parent starts them alternately and takes
+// the time from spawning the child to the moment the child reports
+// (CLOCK_MONOTONIC is shared by all processes).
 #include <QApplication>
 #include <QAbstractButton>
 #include <QFile>
@@ -154,7 +155,8 @@ std::string CollectTexts(const char* self) {
                    .arg(widget->width())
                    .arg(widget->height())
                    .arg(font.pixelSize() > 0 ? font.pixelSize() : 15)
-                   .arg(font.family(), text.replace(QLatin1Char('\t'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' ')))
+                   .arg(font.family(),
+                        text.replace(QLatin1Char('\t'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' ')))
                    .toUtf8());
   }
   return name;
