@@ -65,12 +65,12 @@ struct HandOver::Item {
   std::condition_variable finished;
 
   // GUI thread, under the mutex: the final state, and a wake-up if needed.
-  // The item may be gone as soon as the state is set.
+  // Unless its thread waits, the item may be gone as soon as the state is
+  // set; a waiting thread needs the mutex to leave, so its item stays.
   void Finish(State final) {
     const bool wakeUp = parked;
-    std::condition_variable* toWake = &finished;
     state.store(final, std::memory_order_release);
-    if (wakeUp) toWake->notify_one();  // the waiter needs the mutex to leave
+    if (wakeUp) finished.notify_one();
   }
 };
 
