@@ -40,6 +40,9 @@ TForm2::TForm2(QWidget* owner) : QWidget(owner, Qt::Tool | Qt::FramelessWindowHi
 
   Timer1 = new QTimer(this);
   Timer1->setInterval(1000);
+  // A coarse timer may fire up to 5 % early, which would cut the 30-second
+  // wait for the device's confirmation short by up to a second and a half.
+  Timer1->setTimerType(Qt::PreciseTimer);
   connect(Timer1, &QTimer::timeout, this, [this] { Guard([&] { Timer1Timer(Timer1); }); });
 
   // Auto-sized to the contents: the bevel covers the whole client area.
