@@ -29,16 +29,39 @@
 
 namespace {
 
+// Takes datagrams off a socket as the tool's listener does: the exact bytes
+// into `data`, the source address as text and its port into `binding`.
+class Take {
+ public:
+  // False when none was there; it has then waited up to 50 ms for one.
+  bool Next(net::sock::Handle handle, net::TIdBytes& data, net::TIdSocketHandle& binding) {
+    std::size_t length = 0;
+    if (net::sock::Receive(handle, buffer_.get(), kSize, length, source_) != net::sock::Received::Datagram) {
+      bool readable = false;
+      net::sock::WaitReadable(&handle, &readable, 1, 50);
+      return false;
+    }
+    data.assign(buffer_.get(), buffer_.get() + length);
+    net::sock::AddressText(source_, binding.PeerIP);
+    binding.PeerPort = net::sock::AddressPort(source_);
+    return true;
+  }
+
+ private:
+  static constexpr std::size_t kSize = 8192;
+  std::unique_ptr<std::uint8_t[]> buffer_{new std::uint8_t[kSize]};
+  net::sock::Address source_{};
+};
+
 bench::Throughput SerialReceive(const std::vector<std::vector<std::uint8_t>>& pool, bench::SendPlan plan) {
   bench::Throughput t;
   const int fd = bench::OpenSocket(0, true, 4 * 1024 * 1024);
   if (fd < 0) return t;
   plan.port = bench::LocalPort(fd);
-  constexpr std::size_t kBufferSize = 8192;
-  std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kBufferSize]);
+  const net::sock::Handle handle = fd;
+  Take take;
   net::TIdBytes data;
   net::TIdSocketHandle binding;
-  net::sock::Address source{};
   const auto& read = app::Form1->UDPServer->OnUDPRead;
   bench::Sender sender(pool, plan);
   const auto start = bench::Clock::now();
@@ -49,17 +72,10 @@ bench::Throughput SerialReceive(const std::vector<std::vector<std::uint8_t>>& po
   const auto limit = start + std::chrono::duration_cast<bench::Clock::duration>(
                                  std::chrono::duration<double>(plan.seconds + 5));
   while (bench::Clock::now() < limit) {
-    std::size_t length = 0;
-    const net::sock::Handle handle = fd;
-    if (net::sock::Receive(handle, buffer.get(), kBufferSize, length, source) != net::sock::Received::Datagram) {
+    if (!take.Next(handle, data, binding)) {
       if (sender.Elapsed() > 0 && bench::Clock::now() - last > std::chrono::milliseconds(200)) break;
-      bool readable = false;
-      net::sock::WaitReadable(&handle, &readable, 1, 50);
       continue;
     }
-    data.assign(buffer.get(), buffer.get() + length);
-    net::sock::AddressText(source, binding.PeerIP);
-    binding.PeerPort = net::sock::AddressPort(source);
     read(nullptr, data, binding);
     ++t.handled;
     last = bench::Clock::now();
@@ -71,7 +87,6 @@ bench::Throughput SerialReceive(const std::vector<std::vector<std::uint8_t>>& po
   t.handleSeconds = t.handled > 0 ? bench::Seconds(last - start) : 0;
   return t;
 }
-
 
 // The cheapest two-thread hand-over there is: a receiving thread takes each
 // datagram off a socket of its own as the tool's does and publishes it; the
@@ -99,19 +114,9 @@ bench::Throughput SpinHandOverReceive(const std::vector<std::vector<std::uint8_t
     return true;
   };
   std::thread receiver([&] {
-    constexpr std::size_t kBufferSize = 8192;
-    std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kBufferSize]);
-    net::sock::Address source{};
+    Take take;
     while (!stop.load()) {
-      std::size_t length = 0;
-      if (net::sock::Receive(handle, buffer.get(), kBufferSize, length, source) != net::sock::Received::Datagram) {
-        bool readable = false;
-        net::sock::WaitReadable(&handle, &readable, 1, 50);
-        continue;
-      }
-      data.assign(buffer.get(), buffer.get() + length);
-      net::sock::AddressText(source, binding.PeerIP);
-      binding.PeerPort = net::sock::AddressPort(source);
+      if (!take.Next(handle, data, binding)) continue;
       state.store(1, std::memory_order_release);
       if (!look(0)) break;
     }
