@@ -157,15 +157,13 @@ class Echo {
   std::thread thread_;
 };
 
-// Each round's median and 99th percentile of the answers.
-// Each round's median and 99th percentile of the answers, and how many
-// answers of all rounds took longer than kSlow: on a virtual machine, waking
-// a thread on a processor that has been idle a while can take some 200 us,
-// and where that share passes 1 % it decides the 99th percentile.
+// Each round's median and 99th percentile of the answers, and all rounds'
+// answers together. The 99th percentile that is judged is the one of all
+// answers: a round's own is its tenth-slowest answer. On a virtual machine,
+// waking a thread on a processor that has been idle a while can take some
+// 200 us; where the share of answers slower than kSlow is near 1 %, a
+// round's own 99th percentile jumps between the fast and the slow ones.
 constexpr double kSlow = 150;
-// The 99th percentile that is judged is the one of all rounds' answers
-// together: a round's own is its tenth-slowest answer, which jumps between
-// the fast and the slow wake-ups when their share is near 1 %.
 struct LatencyRounds {
   bench::Rounds median, p99;
   std::vector<double> all;
