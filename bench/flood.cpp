@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -53,38 +54,50 @@ class Take {
   net::sock::Address source_{};
 };
 
-bench::Throughput SerialReceive(const std::vector<std::vector<std::uint8_t>>& pool, bench::SendPlan plan) {
+// Floods `fd` (bound to a system-chosen port) with the pool and calls `step`
+// on this (the GUI) thread until the flood is over: `step` handles one
+// datagram and returns true, or returns false when none was ready. Bounded:
+// at most the sender's time plus 5 s; ends at the first quiet 200 ms after
+// the sender is done.
+bench::Throughput Drive(const std::vector<std::vector<std::uint8_t>>& pool, bench::SendPlan plan, int fd,
+                        const std::function<bool()>& step) {
   bench::Throughput t;
-  const int fd = bench::OpenSocket(0, true, 4 * 1024 * 1024);
-  if (fd < 0) return t;
   plan.port = bench::LocalPort(fd);
+  bench::Sender sender(pool, plan);
+  const auto start = bench::Clock::now();
+  auto last = start;
+  sender.Start();
+  const auto limit = start + std::chrono::duration_cast<bench::Clock::duration>(
+                                 std::chrono::duration<double>(plan.seconds + 5));
+  while (bench::Clock::now() < limit) {
+    if (!step()) {
+      if (sender.Elapsed() > 0 && bench::Clock::now() - last > std::chrono::milliseconds(200)) break;
+      continue;
+    }
+    ++t.handled;
+    last = bench::Clock::now();
+  }
+  sender.Join();
+  t.sent = sender.Sent();
+  t.sendSeconds = sender.Elapsed();
+  t.handleSeconds = t.handled > 0 ? bench::Seconds(last - start) : 0;
+  return t;
+}
+
+bench::Throughput SerialReceive(const std::vector<std::vector<std::uint8_t>>& pool, const bench::SendPlan& plan) {
+  const int fd = bench::OpenSocket(0, true, 4 * 1024 * 1024);
+  if (fd < 0) return {};
   const net::sock::Handle handle = fd;
   Take take;
   net::TIdBytes data;
   net::TIdSocketHandle binding;
   const auto& read = app::Form1->UDPServer->OnUDPRead;
-  bench::Sender sender(pool, plan);
-  const auto start = bench::Clock::now();
-  auto last = start;
-  sender.Start();
-  // Bounded: at most the sender's time plus 5 s; ends at the first quiet
-  // 200 ms after the sender is done.
-  const auto limit = start + std::chrono::duration_cast<bench::Clock::duration>(
-                                 std::chrono::duration<double>(plan.seconds + 5));
-  while (bench::Clock::now() < limit) {
-    if (!take.Next(handle, data, binding)) {
-      if (sender.Elapsed() > 0 && bench::Clock::now() - last > std::chrono::milliseconds(200)) break;
-      continue;
-    }
+  const bench::Throughput t = Drive(pool, plan, fd, [&] {
+    if (!take.Next(handle, data, binding)) return false;
     read(nullptr, data, binding);
-    ++t.handled;
-    last = bench::Clock::now();
-  }
-  sender.Join();
+    return true;
+  });
   ::close(fd);
-  t.sent = sender.Sent();
-  t.sendSeconds = sender.Elapsed();
-  t.handleSeconds = t.handled > 0 ? bench::Seconds(last - start) : 0;
   return t;
 }
 
@@ -95,19 +108,20 @@ bench::Throughput SerialReceive(const std::vector<std::vector<std::uint8_t>>& po
 // ever sleeping either. Neither side ever waits in the system, so no
 // datagram costs a wake-up; each looks on with a yield now and then, as two
 // threads that may share a processor must.
-bench::Throughput SpinHandOverReceive(const std::vector<std::vector<std::uint8_t>>& pool, bench::SendPlan plan) {
-  bench::Throughput t;
+bench::Throughput SpinHandOverReceive(const std::vector<std::vector<std::uint8_t>>& pool,
+                                      const bench::SendPlan& plan) {
   const int fd = bench::OpenSocket(0, true, 4 * 1024 * 1024);
-  if (fd < 0) return t;
-  plan.port = bench::LocalPort(fd);
+  if (fd < 0) return {};
   const net::sock::Handle handle = fd;
   net::TIdBytes data;
   net::TIdSocketHandle binding;
   std::atomic<int> state{0};  // 0: receiving thread's turn, 1: GUI thread's turn
   std::atomic<bool> stop{false};
-  auto look = [&](int want) {
+  // Looks until it is `want`'s turn, at most `pauses` pauses (0: no bound);
+  // false when it is not.
+  auto look = [&](int want, int pauses) {
     for (int i = 1; state.load(std::memory_order_acquire) != want; ++i) {
-      if (stop.load(std::memory_order_relaxed)) return false;
+      if (stop.load(std::memory_order_relaxed) || i == pauses) return false;
       if (i % 16 == 0) std::this_thread::yield();
       else __builtin_ia32_pause();
     }
@@ -118,35 +132,19 @@ bench::Throughput SpinHandOverReceive(const std::vector<std::vector<std::uint8_t
     while (!stop.load()) {
       if (!take.Next(handle, data, binding)) continue;
       state.store(1, std::memory_order_release);
-      if (!look(0)) break;
+      if (!look(0, 0)) break;
     }
   });
   const auto& read = app::Form1->UDPServer->OnUDPRead;
-  bench::Sender sender(pool, plan);
-  const auto start = bench::Clock::now();
-  auto last = start;
-  sender.Start();
-  const auto limit = start + std::chrono::duration_cast<bench::Clock::duration>(
-                                 std::chrono::duration<double>(plan.seconds + 5));
-  while (bench::Clock::now() < limit) {
-    if (state.load(std::memory_order_acquire) != 1) {
-      if (sender.Elapsed() > 0 && bench::Clock::now() - last > std::chrono::milliseconds(200)) break;
-      for (int i = 0; i < 64 && state.load(std::memory_order_acquire) != 1; ++i)
-        if (i % 16 == 15) std::this_thread::yield(); else __builtin_ia32_pause();
-      continue;
-    }
+  const bench::Throughput t = Drive(pool, plan, fd, [&] {
+    if (!look(1, 64)) return false;
     read(nullptr, data, binding);
-    ++t.handled;
-    last = bench::Clock::now();
     state.store(0, std::memory_order_release);
-  }
+    return true;
+  });
   stop.store(true);
   receiver.join();
-  sender.Join();
   ::close(fd);
-  t.sent = sender.Sent();
-  t.sendSeconds = sender.Elapsed();
-  t.handleSeconds = t.handled > 0 ? bench::Seconds(last - start) : 0;
   return t;
 }
 
