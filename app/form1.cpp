@@ -263,7 +263,7 @@ void TForm1::IdIPMCastClient1IPMCastRead(const void* Sender, const net::TIdBytes
     std::vector<std::uint8_t>& spare;
     ~KeepBuffer() { spare = std::move(work); }
   } keepBuffer{work, spareWork_};
-  const engine::IntakeOutcome outcome = engine::Intake(work, devices_);
+  const engine::IntakeOutcome outcome = engine::Intake(work, devices_, ABinding.PeerAdapter.index);
   switch (outcome.result) {
     case engine::IntakeResult::Dropped:
       return;
@@ -274,7 +274,7 @@ void TForm1::IdIPMCastClient1IPMCastRead(const void* Sender, const net::TIdBytes
       }
       return;
     case engine::IntakeResult::KnownDevice:
-      if (outcome.index == ListBox1->ItemIndex()) ConfirmationStep(work, ABinding.PeerPort);
+      if (outcome.index == ListBox1->ItemIndex()) ConfirmationStep(work, ABinding.PeerPort, ABinding.PeerAdapter);
       return;
   }
 }
@@ -286,12 +286,16 @@ bool TForm1::WriteOpen() const {
          Form2->Position() < Form2->ProgressBar1->maximum();
 }
 
-void TForm1::ConfirmationStep(std::vector<std::uint8_t>& work, std::uint16_t peerPort) {
+// The answer leaves through the adapter the announcement came in on: on a
+// laptop with Wi-Fi and a wired port, the system's own route for
+// 255.255.255.255 is the Wi-Fi's, not the site LAN's.
+void TForm1::ConfirmationStep(std::vector<std::uint8_t>& work, std::uint16_t peerPort,
+                              const net::sock::Arrival& peerAdapter) {
   switch (engine::Confirm(WriteOpen(), FPendingConfig, work)) {
     case engine::ConfirmAction::None:
       return;
     case engine::ConfirmAction::Send:
-      UDPClient->Broadcast(work, peerPort, "");
+      UDPClient->Broadcast(work, peerPort, "", peerAdapter);
       return;
     case engine::ConfirmAction::Success:
       Form2->ProgressBar1->setVisible(false);

@@ -107,7 +107,7 @@ class TForm1 : public QWidget {
   void DeactivateEndpoints() noexcept;
   engine::PanelValues ReadPanel();
   bool WriteOpen() const;
-  void ConfirmationStep(std::vector<std::uint8_t>& work, std::uint16_t peerPort);
+  void ConfirmationStep(std::vector<std::uint8_t>& work, std::uint16_t peerPort, const net::sock::Arrival& peerAdapter);
   void SetEditText(QLineEdit* edit, const QString& text);
   // An address edit at 'place' on the panel, showing the record field 'key'.
   TEdit* NewAddressEdit(QWidget* panel, const char* key, const QRect& place);

@@ -132,28 +132,9 @@ std::vector<Finding> Diagnose(const Facts& facts, Language language) {
               "other findings.",
           std::string("在 ") + Seconds(facts.seconds) + " 秒内没有收到任何设备的广播。请检查设备是否通电、网线是否接到本机所在的网络，并参看其他诊断结果。");
 
-  if (facts.broadcastAdapter >= 0) {
-    std::vector<std::string> elsewhere;
-    std::vector<int> adapters;
-    for (const Device& d : facts.devices) {
-      if (d.Adapter() < 0 || Heard(d.broadcastOn, facts.broadcastAdapter) || Heard(d.multicastOn, facts.broadcastAdapter))
-        continue;
-      elsewhere.push_back(d.identity);
-      for (int a : d.broadcastOn.empty() ? d.multicastOn : d.broadcastOn)
-        if (!Heard(adapters, a)) adapters.push_back(a);
-    }
-    if (!elsewhere.empty()) {
-      const std::string count = std::to_string(elsewhere.size());
-      const std::string bc = w.Name(facts.broadcastAdapter);
-      w.Add("error", "broadcast-adapter-mismatch",
-            count + " device(s) were heard only on " + w.Names(adapters) + ", but broadcasts to 255.255.255.255 leave by " +
-                bc + ": the window would list them, but its writes would not reach them. Disconnect the other "
-                "adapters (Wi-Fi, VPN, virtual) or give " + w.Names(adapters) + " the default route.",
-            count + " 台设备只在 " + w.Names(adapters) + " 上收到，而发往 255.255.255.255 的广播从 " + bc +
-                " 发出：设置程序能列出这些设备，但写入的配置到达不了它们。请断开其他适配器（无线、VPN、虚拟网卡），或让 " +
-                w.Names(adapters) + " 承载默认路由。");
-    }
-  }
+  // Where broadcasts to 255.255.255.255 leave by default is no finding:
+  // the window and orven-cli answer each device through the adapter it was
+  // heard on, whichever holds the route.
 
   if (facts.multicastAdapter >= 0) {
     std::vector<int> adapters;

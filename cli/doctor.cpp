@@ -38,16 +38,18 @@ JSON fields (--format json), one object:
   adapters           [{name, addresses ["A.B.C.D/prefix"], kind (loopback|wireless|
                      tunnel|virtual|ethernet|""), broadcast, multicast (announcements
                      heard on it), devices (how many devices)}]
-  broadcast_adapter  the adapter a datagram to 255.255.255.255 leaves by (null: unknown)
+  broadcast_adapter  the adapter a datagram to 255.255.255.255 leaves by when no
+                     adapter is named (null: unknown); answers to devices leave
+                     by the adapter each was heard on
   multicast_adapter  the adapter the group is joined on by default (null: unknown)
   ports              [{port, family (IPv4|IPv6), free, held_by {program, pid} or null}]
   firewall           not-checked, unknown, off, allowed or blocked
   devices            [{identity, ip, adapter, same_subnet}]
   findings           [{severity (error|warning|info), code, text}]
 
-Finding codes: no-devices, port-in-use, broadcast-adapter-mismatch,
-multicast-adapter-mismatch, device-outside-subnet, duplicate-ip, rp-filter,
-firewall-blocks, firewall-unknown, adapter-down-or-missing. Their texts are in
+Finding codes: no-devices, port-in-use, multicast-adapter-mismatch,
+device-outside-subnet, duplicate-ip, rp-filter, firewall-blocks,
+firewall-unknown, adapter-down-or-missing. Their texts are in
 Simplified Chinese when the user's language is Chinese, else in English.
 
 Exit codes: 0 no finding is an error; 5 at least one is; 1, 4 and 130 as for
@@ -97,7 +99,7 @@ struct Run {
       facts.devices.push_back(dx::Device{list.Text(outcome.index), 0, {}, {}});
     dx::Device& device = facts.devices[static_cast<std::size_t>(outcome.index)];
     device.ip = list.Entry(outcome.index).Config.PAddr;
-    const int adapter = AdapterAt(d.adapter);
+    const int adapter = AdapterAt(d.arrival.index);
     if (adapter < 0) return;
     dx::Adapter& a = facts.adapters[static_cast<std::size_t>(adapter)];
     std::vector<int>& on = d.via == Via::Broadcast ? device.broadcastOn : device.multicastOn;
@@ -178,8 +180,9 @@ void WriteText(std::ostream& out, const Run& run, const std::vector<dx::Finding>
   }
   out << say("Adapters (listened ", "网络适配器（监听 ") << f.seconds << say(" s):\n", " 秒）：\n");
   WriteTable(out, {"adapter", "kind", "addresses", "broadcast", "multicast", "devices", "rp_filter"}, rows);
-  out << say("\nBroadcasts to 255.255.255.255 leave by: ", "\n发往 255.255.255.255 的广播从此发出：")
-      << name(f.broadcastAdapter) << '\n'
+  out << say("\nBroadcasts to 255.255.255.255 leave by default by: ", "\n发往 255.255.255.255 的广播默认从此发出：")
+      << name(f.broadcastAdapter)
+      << say(" (answers to a device leave by the adapter it was heard on)\n", "（对设备的应答从收到它的适配器发出）\n")
       << say("The group ", "默认加入组 ") << proto::kGroup << say(" is joined by default on: ", " 的适配器：")
       << name(f.multicastAdapter) << "\n\n";
   rows.clear();

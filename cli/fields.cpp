@@ -107,6 +107,9 @@ const std::vector<Column>& DeviceColumns() {
          [](const Listed& d) -> std::string {
            return d.heard.broadcast && d.heard.multicast ? "both" : d.heard.multicast ? "multicast" : "broadcast";
          }},
+        {"adapter", "", false, true, [](const Listed& d) { return d.heard.adapter; }},
+        {"adapter_index", "", true, true,
+         [](const Listed& d) { return std::to_string(d.heard.adapterIndex); }},
         {"announcements", "", true, true, [](const Listed& d) { return std::to_string(d.heard.announcements); }},
         {"format_flag", "", true, true, [](const Listed& d) { return std::to_string(d.entry.HAddrFormat); }},
     };

@@ -23,6 +23,8 @@ struct Heard {
   bool broadcast = false;        // heard on port 60080
   bool multicast = false;        // heard on the group
   std::uint64_t announcements = 0;
+  unsigned adapterIndex = 0;     // the adapter of the latest announcement (0: not told)
+  std::string adapter;           // its name (empty: not known)
 };
 
 // One output field: its documented name, its text, and whether JSON shows it

@@ -5,13 +5,14 @@
 #include <cmath>
 
 #include "cli/platform.h"
+#include "net/adapter.h"
 #include "device/fields.h"
 
 namespace cli {
 
 Monitor::Taken Monitor::Take(const Datagram& d) {
   Taken taken;
-  taken.outcome = engine::Intake(d.bytes, list_);
+  taken.outcome = engine::Intake(d.bytes, list_, d.arrival.index);
   const int index = taken.outcome.index;
   if (taken.outcome.result == engine::IntakeResult::Dropped) return taken;
   if (taken.outcome.result == engine::IntakeResult::NewDevice) {
@@ -25,6 +26,10 @@ Monitor::Taken Monitor::Take(const Datagram& d) {
   h.sourceAddress = d.sourceAddress;
   h.sourcePort = d.sourcePort;
   (d.via == Via::Multicast ? h.multicast : h.broadcast) = true;
+  if (h.adapterIndex != d.arrival.index) {
+    h.adapterIndex = d.arrival.index;
+    h.adapter = net::sock::AdapterName(d.arrival.index);
+  }
   ++h.announcements;
   return taken;
 }

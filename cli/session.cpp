@@ -89,7 +89,9 @@ void Session::OpenReceiver(sock::Family family, std::uint16_t port, Via via, boo
   Receiver r;
   r.via = via;
   r.handle = opened.handle;
-  if (options_.everyAdapter) net::inspect::EnablePacketInfo(r.handle, family);
+  // Each datagram tells its adapter: answers leave through it, list shows
+  // it, the doctor counts by it.
+  sock::EnableArrival(r.handle, family);
   if (via == Via::Multicast) {
     if (options_.everyAdapter) {
       sock::JoinGroup(r.handle, group, adapter_ ? adapter_->ipv4 : 0);
@@ -128,22 +130,20 @@ void Session::Poll(int timeoutMs, const std::function<void(const Datagram&)>& ha
     for (int n = 0; n < kMostPerSocketAndPass; ++n) {
       std::size_t length = 0;
       sock::Address source;
-      unsigned adapter = 0;
-      const sock::Received got =
-          options_.everyAdapter
-              ? net::inspect::ReceiveFrom(handles[i], buffer_.data(), buffer_.size(), length, source, adapter)
-              : sock::Receive(handles[i], buffer_.data(), buffer_.size(), length, source);
+      sock::Arrival arrival;
+      const sock::Received got = sock::Receive(handles[i], buffer_.data(), buffer_.size(), length, source, &arrival);
       if (got == sock::Received::Nothing || got == sock::Received::Failed) break;
       if (got == sock::Received::Oversized) continue;  // dropped, as the window drops it
       if (pcap_) pcap_->Write(source, receivers_[i].local, buffer_.data(), length);
       work_.assign(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(length));
       sock::AddressText(source, sourceText_);
-      handler(Datagram{work_, sourceText_, sock::AddressPort(source), receivers_[i].via, adapter});
+      handler(Datagram{work_, sourceText_, sock::AddressPort(source), receivers_[i].via, arrival});
     }
   }
 }
 
-std::string Session::Broadcast(const std::vector<std::uint8_t>& data, std::uint16_t port) {
+std::string Session::Broadcast(const std::vector<std::uint8_t>& data, std::uint16_t port,
+                               const sock::Arrival& through) {
   if (sender_ == sock::kNone) {
     try {
       OpenSender();
@@ -152,9 +152,15 @@ std::string Session::Broadcast(const std::vector<std::uint8_t>& data, std::uint1
     }
   }
   const sock::Address destination = sock::IPv4Address(sock::kNoAddress, port);
-  const sock::Sent sent = sock::SendTo(sender_, data.data(), data.size(), destination);
+  // With --interface the sender is tied to its adapter already.
+  const sock::Sent sent = adapter_ ? sock::SendTo(sender_, data.data(), data.size(), destination)
+                                   : sock::SendThrough(sender_, data.data(), data.size(), destination, through);
   if (sent == sock::Sent::Whole) {
-    if (pcap_) pcap_->Write(senderLocal_, destination, data.data(), data.size());
+    if (pcap_) {
+      const sock::Address from =
+          !adapter_ && through.local != 0 ? sock::IPv4Address(through.local, sock::AddressPort(senderLocal_)) : senderLocal_;
+      pcap_->Write(from, destination, data.data(), data.size());
+    }
     return {};
   }
   if (sent == sock::Sent::Failed) return SocketFailure("sending to 255.255.255.255").what();

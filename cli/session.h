@@ -45,7 +45,7 @@ struct Datagram {
   const std::string& sourceAddress;
   std::uint16_t sourcePort;
   Via via;
-  unsigned adapter = 0;  // receiving adapter's index, with everyAdapter (0: not told)
+  net::sock::Arrival arrival;  // the adapter it came in on (index 0: not told)
 };
 
 class Session {
@@ -61,9 +61,12 @@ class Session {
   // 'handler', one at a time.
   void Poll(int timeoutMs, const std::function<void(const Datagram&)>& handler);
 
-  // Sends one datagram to 255.255.255.255 at 'port'. Returns an empty text,
-  // or the socket error's text.
-  std::string Broadcast(const std::vector<std::uint8_t>& data, std::uint16_t port);
+  // Sends one datagram to 255.255.255.255 at 'port', out of the adapter
+  // 'through' names (the one the datagram being answered came in on; with
+  // --interface always that one). Returns an empty text, or the socket
+  // error's text.
+  std::string Broadcast(const std::vector<std::uint8_t>& data, std::uint16_t port,
+                        const net::sock::Arrival& through = {});
 
   // With everyAdapter: the receivers left out because their port could not
   // be bound.

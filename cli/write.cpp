@@ -81,7 +81,7 @@ void Write::Take(Session& session, const Datagram& d) {
   const bool writeOpen = static_cast<int>(elapsed) < settings_.timeoutSeconds;
   switch (engine::Confirm(writeOpen, job.pending, d.bytes)) {
     case engine::ConfirmAction::None: break;
-    case engine::ConfirmAction::Send: job.sendError = session.Broadcast(d.bytes, d.sourcePort); break;
+    case engine::ConfirmAction::Send: job.sendError = session.Broadcast(d.bytes, d.sourcePort, d.arrival); break;
     case engine::ConfirmAction::Success:
       job.result = Result::Confirmed;
       job.seconds = elapsed;

@@ -37,11 +37,11 @@ void DeviceList::Grow() {
     slots_[FreeSlot(lines_[line].ident)] = static_cast<std::int32_t>(line);
 }
 
-int DeviceList::Append(std::uint64_t ident, const device::DeviceEntry& entry) {
+int DeviceList::Append(std::uint64_t ident, const device::DeviceEntry& entry, unsigned adapter) {
   const int index = Count();
   if (IndexOf(ident) >= 0) throw std::invalid_argument("device already listed");
   if (static_cast<std::size_t>(index + 1) * 2 > slots_.size()) Grow();
-  lines_.push_back(Line{entry, ident});
+  lines_.push_back(Line{entry, adapter, ident});
   const std::size_t slot = FreeSlot(ident);
   slots_[slot] = index;
   try {

@@ -30,7 +30,8 @@ class DeviceList {
   int IndexOf(std::uint64_t ident) const;
   // Appends a line for a device not yet listed; returns its index. On an
   // exception (also one thrown by the observer) the list is unchanged.
-  int Append(std::uint64_t ident, const device::DeviceEntry& entry);
+  // 'adapter': the interface index of the adapter it was heard on (0: not known).
+  int Append(std::uint64_t ident, const device::DeviceEntry& entry, unsigned adapter = 0);
 
   std::uint64_t Ident(int index) const { return lines_.at(static_cast<std::size_t>(index)).ident; }
   // The line's text: the identity text.
@@ -40,11 +41,17 @@ class DeviceList {
     return lines_.at(static_cast<std::size_t>(index)).entry;
   }
 
+  // The adapter of the device's latest announcement: its interface index, 0
+  // when the receive did not tell.
+  unsigned Adapter(int index) const { return lines_.at(static_cast<std::size_t>(index)).adapter; }
+  void SetAdapter(int index, unsigned adapter) { lines_.at(static_cast<std::size_t>(index)).adapter = adapter; }
+
   void SetObserver(Observer* observer) { observer_ = observer; }
 
  private:
   struct Line {
     device::DeviceEntry entry;
+    unsigned adapter;
     std::uint64_t ident;
   };
   std::size_t Home(std::uint64_t ident) const;  // where the identity's probe starts

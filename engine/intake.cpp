@@ -16,7 +16,7 @@ device::NetConfig* AnnouncedConfig(std::vector<std::uint8_t>& work) {
   return config;
 }
 
-IntakeOutcome Intake(std::vector<std::uint8_t>& work, DeviceList& list) {
+IntakeOutcome Intake(std::vector<std::uint8_t>& work, DeviceList& list, unsigned adapter) {
   if (work.empty()) return {};
   const std::int32_t kind = proto::PreparePackage(work.data(), static_cast<std::int32_t>(work.size()));
   if (kind != proto::kAnnouncement && kind != proto::kAnnouncementAfterWrite) return {};
@@ -32,9 +32,10 @@ IntakeOutcome Intake(std::vector<std::uint8_t>& work, DeviceList& list) {
     device::DeviceEntry entry;
     device::CopyConfig(entry.Config, announced);
     entry.HAddrFormat = work[2];
-    return {IntakeResult::NewDevice, list.Append(ident, entry)};
+    return {IntakeResult::NewDevice, list.Append(ident, entry, adapter)};
   }
   device::CopyConfig(list.Entry(index).Config, announced);
+  list.SetAdapter(index, adapter);
   return {IntakeResult::KnownDevice, index};
 }
 

@@ -23,7 +23,9 @@ struct IntakeOutcome {
 // device library whether it is an announcement (kinds 255 and 252), keys the
 // device by its identity and appends or refreshes its line. A new device's
 // HAddrFormat is byte 2 of the buffer; a known device's is left alone.
-IntakeOutcome Intake(std::vector<std::uint8_t>& work, DeviceList& list);
+// 'adapter' (the interface index the datagram came in on, 0: not known)
+// becomes the device's adapter.
+IntakeOutcome Intake(std::vector<std::uint8_t>& work, DeviceList& list, unsigned adapter = 0);
 
 // The record the device library points at inside an announcement it has
 // accepted, or null when those 60 bytes would not lie wholly inside the

@@ -3,6 +3,7 @@
 // adapter_win32.cpp implement it with the same contract.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -26,5 +27,17 @@ bool FindAdapter(const std::string& nameOrAddress, Adapter& out);
 // fails with the code for an unsupported address family). On failure the
 // reason is left for LastSocketError().
 bool BindToAdapter(Handle handle, Family family, const Adapter& adapter, std::uint16_t port);
+
+// Sends one datagram as SendTo() does, out of the adapter 'through' names
+// (a limited broadcast leaves by that adapter, not by the route the system
+// would choose), from the socket's own address and port; nothing is left set
+// on the socket. With no adapter (index 0), or when the adapter cannot be
+// sent through (it has gone), the datagram is sent once as SendTo() sends it.
+Sent SendThrough(Handle handle, const std::uint8_t* data, std::size_t size, const Address& destination,
+                 const Arrival& through);
+
+// The system's name of the adapter with that interface index (the friendly
+// name on Windows, UTF-8); empty when there is none.
+std::string AdapterName(unsigned index);
 
 }  // namespace net::sock

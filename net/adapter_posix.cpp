@@ -1,4 +1,6 @@
-// Adapter choice on POSIX systems: getifaddrs() and, on Linux, SO_BINDTODEVICE.
+// Adapter choice on POSIX systems: getifaddrs() and, on Linux, SO_BINDTODEVICE
+// for a socket tied to one adapter, and an IP_PKTINFO control message for one
+// datagram sent through one.
 #include "net/adapter.h"
 
 #include <arpa/inet.h>
@@ -8,6 +10,7 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace net::sock {
 
@@ -51,6 +54,52 @@ bool BindToAdapter(Handle handle, Family family, const Adapter& adapter, std::ui
   (void)fd;
   return Bind(handle, IPv4Address(adapter.ipv4, port));
 #endif
+}
+
+Sent SendThrough(Handle handle, const std::uint8_t* data, std::size_t size, const Address& destination,
+                 const Arrival& through) {
+#ifdef IP_PKTINFO
+  // The control message steers this one datagram: out of the adapter with
+  // that index, from its address (0: the system takes the adapter's own),
+  // also where no route leads there; the socket keeps no setting of it.
+  if (through.index != 0) {
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    iovec part{const_cast<std::uint8_t*>(data), size};
+    msghdr message{};
+    message.msg_name = const_cast<unsigned char*>(destination.bytes);
+    message.msg_namelen = static_cast<socklen_t>(destination.length);
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* c = CMSG_FIRSTHDR(&message);
+    c->cmsg_level = IPPROTO_IP;
+    c->cmsg_type = IP_PKTINFO;
+    c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+    const auto send = [&](std::uint32_t from) {
+      in_pktinfo info{};
+      info.ipi_ifindex = static_cast<int>(through.index);
+      info.ipi_spec_dst.s_addr = from;
+      std::memcpy(CMSG_DATA(c), &info, sizeof info);
+      ssize_t sent;
+      do sent = ::sendmsg(static_cast<int>(handle), &message, 0);
+      while (sent < 0 && errno == EINTR);
+      return sent;
+    };
+    ssize_t sent = send(through.local);
+    // The adapter's address has changed since: the system takes its own.
+    if (sent < 0 && errno != EMSGSIZE && through.local != 0) sent = send(0);
+    if (sent >= 0) return static_cast<std::size_t>(sent) == size ? Sent::Whole : Sent::Part;
+    if (errno == EMSGSIZE) return Sent::TooBig;
+    // The adapter has gone: as without one.
+  }
+#endif
+  return SendTo(handle, data, size, destination);
+}
+
+std::string AdapterName(unsigned index) {
+  char name[IF_NAMESIZE] = {};
+  return index != 0 && ::if_indextoname(index, name) != nullptr ? std::string(name) : std::string();
 }
 
 }  // namespace net::sock

@@ -1,6 +1,7 @@
 // Adapter choice on Windows: GetAdaptersAddresses() and a bind to the
 // adapter's address (Windows delivers an adapter's broadcasts and group
-// datagrams to a socket bound to its address).
+// datagrams to a socket bound to its address); for one datagram sent through
+// an adapter, IP_UNICAST_IF together with WSASendMsg's IN_PKTINFO.
 #include "net/adapter.h"
 
 #include <winsock2.h>
@@ -8,6 +9,10 @@
 #include <iphlpapi.h>
 #include <windows.h>
 
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "net/helpers_win32.h"
@@ -44,6 +49,97 @@ bool BindToAdapter(Handle handle, Family family, const Adapter& adapter, std::ui
     return false;
   }
   return Bind(handle, IPv4Address(adapter.ipv4, port));
+}
+
+namespace {
+
+// The adapters' first IPv4 addresses by interface index. Asking the system
+// costs far more than a send, so the answer is kept for a few seconds: an
+// address that changed in between is noticed at the next look.
+std::uint32_t AddressOfAdapter(unsigned index) {
+  static std::mutex mutex;
+  static std::unordered_map<unsigned, std::uint32_t> known;
+  static std::chrono::steady_clock::time_point asked;
+  const std::lock_guard<std::mutex> lock(mutex);
+  const auto now = std::chrono::steady_clock::now();
+  if (known.count(index) == 0 || now - asked > std::chrono::seconds(5)) {
+    known.clear();
+    asked = now;
+    std::vector<unsigned char> storage;
+    for (auto* a = AdaptersAddresses(GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER,
+                                     storage);
+         a != nullptr; a = a->Next) {
+      for (auto* u = a->FirstUnicastAddress; u != nullptr; u = u->Next) {
+        if (u->Address.lpSockaddr == nullptr || u->Address.lpSockaddr->sa_family != AF_INET) continue;
+        known.emplace(a->IfIndex, reinterpret_cast<const sockaddr_in*>(u->Address.lpSockaddr)->sin_addr.s_addr);
+        break;
+      }
+    }
+  }
+  const auto it = known.find(index);
+  return it == known.end() ? 0 : it->second;
+}
+
+bool SetUnicastInterface(SOCKET s, unsigned index) {
+  const DWORD value = ::htonl(index);  // this option takes the index in network byte order
+  return ::setsockopt(s, IPPROTO_IP, IP_UNICAST_IF, reinterpret_cast<const char*>(&value), sizeof value) == 0;
+}
+
+// WSASendMsg with IN_PKTINFO naming the adapter (its index and its address:
+// with the index alone, datagrams have been seen leaving from 0.0.0.0).
+Sent SendWithPacketInfo(SOCKET s, const std::uint8_t* data, std::size_t size, const Address& destination,
+                        unsigned index, std::uint32_t local) {
+  alignas(WSACMSGHDR) char control[WSA_CMSG_SPACE(sizeof(IN_PKTINFO))] = {};
+  WSABUF part{static_cast<ULONG>(size), reinterpret_cast<char*>(const_cast<std::uint8_t*>(data))};
+  WSAMSG message{};
+  message.name = reinterpret_cast<sockaddr*>(const_cast<unsigned char*>(destination.bytes));
+  message.namelen = destination.length;
+  message.lpBuffers = &part;
+  message.dwBufferCount = 1;
+  message.Control.buf = control;
+  message.Control.len = sizeof control;
+  WSACMSGHDR* c = WSA_CMSG_FIRSTHDR(&message);
+  c->cmsg_level = IPPROTO_IP;
+  c->cmsg_type = IP_PKTINFO;
+  c->cmsg_len = WSA_CMSG_LEN(sizeof(IN_PKTINFO));
+  IN_PKTINFO info{};
+  info.ipi_addr.s_addr = local;
+  info.ipi_ifindex = index;
+  std::memcpy(WSA_CMSG_DATA(c), &info, sizeof info);
+  for (int waits = 0;; ++waits) {
+    DWORD sent = 0;
+    if (::WSASendMsg(s, &message, 0, &sent, nullptr, nullptr) == 0)
+      return sent == size ? Sent::Whole : Sent::Part;
+    const int error = ::WSAGetLastError();
+    if (error == WSAEMSGSIZE) return Sent::TooBig;
+    if (error != WSAEWOULDBLOCK || waits == 10) return Sent::Failed;
+    WSAPOLLFD room{s, POLLWRNORM, 0};  // the socket is non-blocking: wait for room as SendTo() does
+    ::WSAPoll(&room, 1, 1000);
+  }
+}
+
+}  // namespace
+
+Sent SendThrough(Handle handle, const std::uint8_t* data, std::size_t size, const Address& destination,
+                 const Arrival& through) {
+  const SOCKET s = static_cast<SOCKET>(handle);
+  const std::uint32_t local = through.index == 0 ? 0 : through.local != 0 ? through.local : AddressOfAdapter(through.index);
+  // Windows honours the packet information for the send, Wine only
+  // IP_UNICAST_IF: both, so that each has the one it takes. The option is
+  // put back at once, so later sends are not tied.
+  if (local == 0 || !SetUnicastInterface(s, through.index)) return SendTo(handle, data, size, destination);
+  const Sent sent = SendWithPacketInfo(s, data, size, destination, through.index, local);
+  SetUnicastInterface(s, 0);
+  if (sent != Sent::Failed) return sent;
+  return SendTo(handle, data, size, destination);  // the adapter has gone: as without one
+}
+
+std::string AdapterName(unsigned index) {
+  std::vector<unsigned char> storage;
+  for (auto* a = AdaptersAddresses(GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER, storage);
+       a != nullptr && index != 0; a = a->Next)
+    if (a->IfIndex == index) return Utf8FromWide(a->FriendlyName);
+  return {};
 }
 
 }  // namespace net::sock

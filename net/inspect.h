@@ -1,8 +1,8 @@
 // What the system can tell about its network, for diagnosing why devices are
-// not heard: the adapters, the adapter each datagram arrived on, the source
-// address the system would pick for a destination, who holds a UDP port, and
-// what may filter the announcements. inspect_posix.cpp and inspect_win32.cpp
-// implement it with the same contract. Nothing here sends a datagram.
+// not heard: the adapters, the source address the system would pick for a
+// destination, who holds a UDP port, and what may filter the announcements.
+// inspect_posix.cpp and inspect_win32.cpp implement it with the same
+// contract. Nothing here sends a datagram.
 #pragma once
 
 #include <cstddef>
@@ -35,14 +35,6 @@ struct AdapterInfo {
 // system's order.
 // False when the system cannot list them.
 bool ListAdapters(std::vector<AdapterInfo>& out);
-
-// Asks the socket to report, with every datagram, the adapter it came in on.
-bool EnablePacketInfo(sock::Handle handle, sock::Family family);
-
-// sock::Receive() on a socket with packet information enabled; 'adapter'
-// receives the interface index (0 when the system did not say).
-sock::Received ReceiveFrom(sock::Handle handle, std::uint8_t* buffer, std::size_t size, std::size_t& length,
-                           sock::Address& source, unsigned& adapter);
 
 // The local IPv4 address (network order) the system would send from to
 // 'destination' at 'port', found by connecting a UDP socket and reading its

@@ -1,6 +1,6 @@
 // What the system tells about its network on Linux (and, as far as they
 // have the same calls, other POSIX systems): getifaddrs(), /sys/class/net,
-// IP_PKTINFO, /proc/net/udp{,6} with /proc/*/fd, and rp_filter in /proc/sys.
+// /proc/net/udp{,6} with /proc/*/fd, and rp_filter in /proc/sys.
 #include "net/inspect.h"
 
 #include <arpa/inet.h>
@@ -22,8 +22,6 @@ namespace net::inspect {
 namespace fs = std::filesystem;
 
 namespace {
-
-int Fd(sock::Handle handle) { return static_cast<int>(handle); }
 
 int ReadNumber(const std::string& path, int fallback) {
   std::ifstream in(path);
@@ -80,48 +78,6 @@ bool ListAdapters(std::vector<AdapterInfo>& out) {
   }
   ::freeifaddrs(list);
   return true;
-}
-
-bool EnablePacketInfo(sock::Handle handle, sock::Family family) {
-  const int on = 1;
-  if (family == sock::Family::IPv6) return ::setsockopt(Fd(handle), IPPROTO_IPV6, IPV6_RECVPKTINFO, &on, sizeof on) == 0;
-  return ::setsockopt(Fd(handle), IPPROTO_IP, IP_PKTINFO, &on, sizeof on) == 0;
-}
-
-sock::Received ReceiveFrom(sock::Handle handle, std::uint8_t* buffer, std::size_t size, std::size_t& length,
-                           sock::Address& source, unsigned& adapter) {
-  alignas(cmsghdr) char control[256];
-  for (;;) {
-    iovec io{buffer, size};
-    msghdr message{};
-    message.msg_name = source.bytes;
-    message.msg_namelen = sizeof source.bytes;
-    message.msg_iov = &io;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    // MSG_TRUNC: the datagram's real length, also when it was longer than the buffer.
-    const ssize_t n = ::recvmsg(Fd(handle), &message, MSG_TRUNC | MSG_DONTWAIT);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno == EAGAIN || errno == EWOULDBLOCK ? sock::Received::Nothing : sock::Received::Failed;
-    }
-    source.length = static_cast<int>(message.msg_namelen);
-    length = static_cast<std::size_t>(n);
-    adapter = 0;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
-      if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-        in_pktinfo info;
-        std::memcpy(&info, CMSG_DATA(c), sizeof info);
-        adapter = static_cast<unsigned>(info.ipi_ifindex);
-      } else if (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_PKTINFO) {
-        in6_pktinfo info;
-        std::memcpy(&info, CMSG_DATA(c), sizeof info);
-        adapter = info.ipi6_ifindex;
-      }
-    }
-    return length > size ? sock::Received::Oversized : sock::Received::Datagram;
-  }
 }
 
 std::uint32_t SourceAddressFor(std::uint32_t destination, std::uint16_t port) {

@@ -1,11 +1,10 @@
 // What the system tells about its network on Windows: GetAdaptersAddresses(),
-// IP_PKTINFO through WSARecvMsg, GetExtendedUdpTable() with the owners'
-// process ids, and the firewall's COM interface (INetFwPolicy2).
+// GetExtendedUdpTable() with the owners' process ids, and the firewall's COM
+// interface (INetFwPolicy2).
 #include "net/inspect.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
-#include <mswsock.h>
 #include <iphlpapi.h>
 #include <windows.h>
 #include <initguid.h>
@@ -50,16 +49,6 @@ std::string KindOf(const IP_ADAPTER_ADDRESSES& a) {
   for (const char* word : {"virtual", "hyper-v", "vmware", "virtualbox", "loopback"})
     if (description.find(word) != std::string::npos) return "virtual";
   return a.IfType == IF_TYPE_ETHERNET_CSMACD ? "ethernet" : std::string();
-}
-
-LPFN_WSARECVMSG RecvMsgOf(SOCKET s) {
-  GUID id = WSAID_WSARECVMSG;
-  LPFN_WSARECVMSG function = nullptr;
-  DWORD bytes = 0;
-  if (::WSAIoctl(s, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id, &function, sizeof function, &bytes, nullptr,
-                 nullptr) != 0)
-    return nullptr;
-  return function;
 }
 
 // A port list of a firewall rule: "*", or numbers and ranges separated by commas.
@@ -117,48 +106,6 @@ bool ListAdapters(std::vector<AdapterInfo>& out) {
     if (!info.addresses.empty()) out.push_back(info);
   }
   return true;
-}
-
-bool EnablePacketInfo(sock::Handle handle, sock::Family family) {
-  const DWORD on = 1;
-  if (family == sock::Family::IPv6)
-    return ::setsockopt(Sock(handle), IPPROTO_IPV6, IPV6_PKTINFO, reinterpret_cast<const char*>(&on), sizeof on) == 0;
-  return ::setsockopt(Sock(handle), IPPROTO_IP, IP_PKTINFO, reinterpret_cast<const char*>(&on), sizeof on) == 0;
-}
-
-sock::Received ReceiveFrom(sock::Handle handle, std::uint8_t* buffer, std::size_t size, std::size_t& length,
-                           sock::Address& source, unsigned& adapter) {
-  static const LPFN_WSARECVMSG recvMsg = RecvMsgOf(Sock(handle));
-  adapter = 0;
-  length = 0;
-  if (recvMsg == nullptr) return sock::Receive(handle, buffer, size, length, source);
-  alignas(WSACMSGHDR) char control[256];
-  WSABUF data{static_cast<ULONG>(size), reinterpret_cast<char*>(buffer)};
-  WSAMSG message{};
-  message.name = reinterpret_cast<sockaddr*>(source.bytes);
-  message.namelen = sizeof source.bytes;
-  message.lpBuffers = &data;
-  message.dwBufferCount = 1;
-  message.Control.buf = control;
-  message.Control.len = sizeof control;
-  DWORD received = 0;
-  if (recvMsg(Sock(handle), &message, &received, nullptr, nullptr) != 0) {
-    switch (::WSAGetLastError()) {
-      case WSAEMSGSIZE: return sock::Received::Oversized;  // the rest of the datagram is discarded
-      case WSAEWOULDBLOCK: return sock::Received::Nothing;
-      default: return sock::Received::Failed;
-    }
-  }
-  if (message.dwFlags & MSG_TRUNC) return sock::Received::Oversized;
-  source.length = message.namelen;
-  length = received;
-  for (WSACMSGHDR* c = WSA_CMSG_FIRSTHDR(&message); c != nullptr; c = WSA_CMSG_NXTHDR(&message, c)) {
-    if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO)
-      adapter = reinterpret_cast<const IN_PKTINFO*>(WSA_CMSG_DATA(c))->ipi_ifindex;
-    else if (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_PKTINFO)
-      adapter = reinterpret_cast<const IN6_PKTINFO*>(WSA_CMSG_DATA(c))->ipi6_ifindex;
-  }
-  return sock::Received::Datagram;
 }
 
 std::uint32_t SourceAddressFor(std::uint32_t destination, std::uint16_t port) {

@@ -80,15 +80,28 @@ bool LeaveGroup(Handle handle, std::uint32_t group, std::uint32_t interfaceAddre
 // no socket any more included); 'readable[i]' tells which.
 int WaitReadable(const Handle* handles, bool* readable, std::size_t count, int timeoutMs);
 
+// The adapter a datagram came in on, from the receive's packet information:
+// the system's interface index (0: not told) and, where the system tells it,
+// the adapter's own IPv4 address, network byte order (0: not told).
+struct Arrival {
+  unsigned index = 0;
+  std::uint32_t local = 0;
+};
+
+// Asks the socket to report each datagram's Arrival to Receive(). False when
+// the system refuses; Receive() then reports none.
+bool EnableArrival(Handle handle, Family family);
+
 enum class Received {
   Datagram,   // 'length' bytes (0 possible) are in the buffer
   Oversized,  // the datagram was longer than the buffer: it is consumed, none of it counts
   Nothing,    // no datagram was waiting
   Failed,     // see LastSocketError()
 };
-// Takes one datagram without blocking.
+// Takes one datagram without blocking; with 'arrival', also the adapter it
+// came in on (left {} where the socket does not report it).
 Received Receive(Handle handle, std::uint8_t* buffer, std::size_t size, std::size_t& length,
-                 Address& source);
+                 Address& source, Arrival* arrival = nullptr);
 
 enum class Sent {
   Whole,      // 'sent' == size

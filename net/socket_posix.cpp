@@ -138,8 +138,37 @@ int WaitReadable(const Handle* handles, bool* readable, std::size_t count, int t
   return ready;
 }
 
+bool EnableArrival(Handle handle, Family family) {
+  const int on = 1;
+  if (family == Family::IPv6) return ::setsockopt(Fd(handle), IPPROTO_IPV6, IPV6_RECVPKTINFO, &on, sizeof on) == 0;
+  return ::setsockopt(Fd(handle), IPPROTO_IP, IP_PKTINFO, &on, sizeof on) == 0;
+}
+
+namespace {
+
+// The adapter in the packet information of a received message.
+Arrival ArrivalOf(msghdr& message) {
+  Arrival arrival;
+  for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+    if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+      in_pktinfo info;
+      std::memcpy(&info, CMSG_DATA(c), sizeof info);
+      arrival.index = static_cast<unsigned>(info.ipi_ifindex);
+      arrival.local = info.ipi_spec_dst.s_addr;  // the adapter's address that answers would come from
+    } else if (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_PKTINFO) {
+      in6_pktinfo info;
+      std::memcpy(&info, CMSG_DATA(c), sizeof info);
+      arrival.index = info.ipi6_ifindex;
+    }
+  }
+  return arrival;
+}
+
+}  // namespace
+
 Received Receive(Handle handle, std::uint8_t* buffer, std::size_t size, std::size_t& length,
-                 Address& source) {
+                 Address& source, Arrival* arrival) {
+  alignas(cmsghdr) char control[128];
   for (;;) {
     iovec part{buffer, size};
     msghdr message{};
@@ -147,10 +176,15 @@ Received Receive(Handle handle, std::uint8_t* buffer, std::size_t size, std::siz
     message.msg_namelen = sizeof source.bytes;
     message.msg_iov = &part;
     message.msg_iovlen = 1;
+    if (arrival != nullptr) {
+      message.msg_control = control;
+      message.msg_controllen = sizeof control;
+    }
     const ssize_t n = ::recvmsg(Fd(handle), &message, MSG_DONTWAIT);
     if (n >= 0) {
       source.length = static_cast<int>(message.msg_namelen);
       length = static_cast<std::size_t>(n);
+      if (arrival != nullptr) *arrival = ArrivalOf(message);
       // MSG_TRUNC: the datagram was longer than the buffer.
       return (message.msg_flags & MSG_TRUNC) != 0 ? Received::Oversized : Received::Datagram;
     }

@@ -8,6 +8,7 @@
 #endif
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <mswsock.h>
 #include <windows.h>
 
 #include "net/socket.h"
@@ -124,22 +125,85 @@ int WaitReadable(const Handle* handles, bool* readable, std::size_t count, int t
   return ready;
 }
 
-Received Receive(Handle handle, std::uint8_t* buffer, std::size_t size, std::size_t& length,
-                 Address& source) {
-  int sourceLength = sizeof source.bytes;
-  const int n = ::recvfrom(Sock(handle), reinterpret_cast<char*>(buffer), static_cast<int>(size), 0, Raw(source),
-                           &sourceLength);
-  if (n != SOCKET_ERROR) {
-    source.length = sourceLength;
-    length = static_cast<std::size_t>(n);
-    return Received::Datagram;
-  }
+bool EnableArrival(Handle handle, Family family) {
+  const DWORD on = 1;
+  if (family == Family::IPv6)
+    return ::setsockopt(Sock(handle), IPPROTO_IPV6, IPV6_PKTINFO, reinterpret_cast<const char*>(&on), sizeof on) == 0;
+  return ::setsockopt(Sock(handle), IPPROTO_IP, IP_PKTINFO, reinterpret_cast<const char*>(&on), sizeof on) == 0;
+}
+
+namespace {
+
+// WSARecvMsg is reached through a pointer the provider gives; it is the
+// same for every datagram socket.
+LPFN_WSARECVMSG RecvMsg(SOCKET s) {
+  static const LPFN_WSARECVMSG function = [s] {
+    GUID id = WSAID_WSARECVMSG;
+    LPFN_WSARECVMSG f = nullptr;
+    DWORD bytes = 0;
+    return ::WSAIoctl(s, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id, &f, sizeof f, &bytes, nullptr,
+                      nullptr) == 0
+               ? f
+               : nullptr;
+  }();
+  return function;
+}
+
+Received Failure(std::size_t& length) {
   length = 0;
   switch (::WSAGetLastError()) {
     case WSAEMSGSIZE: return Received::Oversized;  // the rest of the datagram is discarded
     case WSAEWOULDBLOCK: return Received::Nothing;
     default: return Received::Failed;
   }
+}
+
+// A receive with the packet information: the adapter's index (the address
+// Windows tells is the datagram's destination, not the adapter's).
+Received ReceiveWithArrival(LPFN_WSARECVMSG recvMsg, SOCKET s, std::uint8_t* buffer, std::size_t size,
+                            std::size_t& length, Address& source, Arrival& arrival) {
+  alignas(WSACMSGHDR) char control[128];
+  WSABUF data{static_cast<ULONG>(size), reinterpret_cast<char*>(buffer)};
+  WSAMSG message{};
+  message.name = Raw(source);
+  message.namelen = sizeof source.bytes;
+  message.lpBuffers = &data;
+  message.dwBufferCount = 1;
+  message.Control.buf = control;
+  message.Control.len = sizeof control;
+  DWORD received = 0;
+  if (recvMsg(s, &message, &received, nullptr, nullptr) != 0) return Failure(length);
+  if (message.dwFlags & MSG_TRUNC) {
+    length = 0;
+    return Received::Oversized;
+  }
+  source.length = message.namelen;
+  length = received;
+  for (WSACMSGHDR* c = WSA_CMSG_FIRSTHDR(&message); c != nullptr; c = WSA_CMSG_NXTHDR(&message, c)) {
+    if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO)
+      arrival.index = reinterpret_cast<const IN_PKTINFO*>(WSA_CMSG_DATA(c))->ipi_ifindex;
+    else if (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_PKTINFO)
+      arrival.index = reinterpret_cast<const IN6_PKTINFO*>(WSA_CMSG_DATA(c))->ipi6_ifindex;
+  }
+  return Received::Datagram;
+}
+
+}  // namespace
+
+Received Receive(Handle handle, std::uint8_t* buffer, std::size_t size, std::size_t& length,
+                 Address& source, Arrival* arrival) {
+  if (arrival != nullptr) {
+    *arrival = Arrival{};
+    if (const LPFN_WSARECVMSG recvMsg = RecvMsg(Sock(handle)))
+      return ReceiveWithArrival(recvMsg, Sock(handle), buffer, size, length, source, *arrival);
+  }
+  int sourceLength = sizeof source.bytes;
+  const int n = ::recvfrom(Sock(handle), reinterpret_cast<char*>(buffer), static_cast<int>(size), 0, Raw(source),
+                           &sourceLength);
+  if (n == SOCKET_ERROR) return Failure(length);
+  source.length = sourceLength;
+  length = static_cast<std::size_t>(n);
+  return Received::Datagram;
 }
 
 Sent SendTo(Handle handle, const std::uint8_t* data, std::size_t size, const Address& destination, bool wait) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "net/adapter.h"
 #include "net/open_socket.h"
 
 namespace net {
@@ -105,7 +106,7 @@ class ReceivingEndpoint::ReceivingThread {
   // never cut short: it throws, as does a failed receive.
   bool Take(const TIdSocketHandle& binding) {
     std::size_t length = 0;
-    switch (sock::Receive(binding.Handle, buffer_.get(), size_, length, source_)) {
+    switch (sock::Receive(binding.Handle, buffer_.get(), size_, length, source_, &arrival_)) {
       case sock::Received::Nothing: return false;
       case sock::Received::Oversized: throw EIdSocketError(10040);
       case sock::Received::Failed: ThrowSocketError();
@@ -115,10 +116,12 @@ class ReceivingEndpoint::ReceivingThread {
     return true;
   }
 
-  // The binding's PeerIP and PeerPort become the source of the datagram taken last.
+  // The binding's PeerIP, PeerPort and PeerAdapter become those of the
+  // datagram taken last.
   void Publish(TIdSocketHandle& binding) {
     sock::AddressText(source_, binding.PeerIP);
     binding.PeerPort = sock::AddressPort(source_);
+    binding.PeerAdapter = arrival_;
   }
 
   // Hands the datagram taken last to the GUI thread and waits until the
@@ -137,6 +140,7 @@ class ReceivingEndpoint::ReceivingThread {
   const std::size_t size_;
   std::unique_ptr<std::uint8_t[]> buffer_;
   sock::Address source_;
+  sock::Arrival arrival_;
   const HandOver::Call call_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
@@ -284,6 +288,8 @@ void TIdUDPServer::OpenBinding(TIdSocketHandle& binding) {
   settings.broadcast = BroadcastEnabled;
   settings.receiveBuffer = kReceiveBufferBytes;
   AllocateAndBind(binding, settings);
+  // Best effort: without it an answer leaves by the system's route.
+  sock::EnableArrival(binding.Handle, FamilyOf(binding));
 }
 
 void TIdUDPServer::StartThreads() {
@@ -370,6 +376,7 @@ void TIdIPMCastClient::OpenBinding(TIdSocketHandle& binding) {
   settings.receiveBuffer = kReceiveBufferBytes;
   settings.group = sock::InetAddr(MulticastGroup);
   AllocateAndBind(binding, settings);
+  sock::EnableArrival(binding.Handle, FamilyOf(binding));
 }
 
 void TIdIPMCastClient::ReleaseBinding(TIdSocketHandle& binding) noexcept {
@@ -426,7 +433,8 @@ void TIdUDPClient::OpenSender() {
   }
 }
 
-void TIdUDPClient::Broadcast(const TIdBytes& AData, std::uint16_t APort, const std::string& AIP) {
+void TIdUDPClient::Broadcast(const TIdBytes& AData, std::uint16_t APort, const std::string& AIP,
+                             const sock::Arrival& AThrough) {
   if (!binding_.HandleAllocated) OpenSender();
 
   std::string ip = Trimmed(AIP);
@@ -438,7 +446,7 @@ void TIdUDPClient::Broadcast(const TIdBytes& AData, std::uint16_t APort, const s
   const sock::Address destination = sock::IPv4Address(address, APort);
 
   SetBroadcastPermission(binding_, true);
-  switch (sock::SendTo(binding_.Handle, AData.data(), AData.size(), destination)) {
+  switch (sock::SendThrough(binding_.Handle, AData.data(), AData.size(), destination, AThrough)) {
     case sock::Sent::Whole: break;
     case sock::Sent::TooBig: throw EIdPackageSizeTooBig();
     case sock::Sent::Part: throw EIdNotAllBytesSent();

@@ -34,6 +34,7 @@ struct TIdSocketHandle {
   bool BroadcastEnabled = false;  // the socket's broadcast permission as last set
   std::string PeerIP;          // source of the datagram most recently received
   std::uint16_t PeerPort = 0;
+  sock::Arrival PeerAdapter;   // the adapter it came in on (index 0: not told)
 };
 
 class TIdUDPServer;
@@ -157,7 +158,10 @@ class TIdUDPClient {
 
   // Sends AData as one datagram to AIP:APort; an empty (trimmed) AIP means
   // 255.255.255.255. Permission to broadcast is on for this one send only.
-  void Broadcast(const TIdBytes& AData, std::uint16_t APort, const std::string& AIP = "");
+  // AThrough names the adapter it leaves by (the one the datagram being
+  // answered came in on); without one, the system's route decides.
+  void Broadcast(const TIdBytes& AData, std::uint16_t APort, const std::string& AIP = "",
+                 const sock::Arrival& AThrough = {});
 
   // For inspection: the socket's binding (empty Handle until the first broadcast).
   const TIdSocketHandle& Binding() const { return binding_; }
