@@ -149,7 +149,7 @@ def test_nothing_heard_ports_held():
         check(holder.poll() is None and port_taken(60081), f"the holder runs and holds UDP 60081: {holder.poll()}")
         rc, out, err = doctor("--seconds", "0.5")
         check(rc == 5 and "error  no-devices  No device was heard in 0.5 seconds" in out, f"no-devices (text): {rc} {out} {err}")
-        check("dA" in out and "Broadcasts to 255.255.255.255 leave by: lo" in out, f"the text report: {out}")
+        check("dA" in out and "Broadcasts to 255.255.255.255 leave by default by: lo (answers to a device" in out, f"the text report: {out}")
         rc, out, err = doctor("--seconds", "0.5", "--format", "json", lang="zh_CN.UTF-8")
     finally:
         holder.send_signal(signal.SIGINT)  # through Wine's runner too
