@@ -24,7 +24,11 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+import isolation  # noqa: E402
 import pe_resources  # noqa: E402
+
+isolation.require()  # the installed programs open their sockets
 
 CPACK, BUILD, SOURCE, VERSION = sys.argv[1:5]
 NAME = "ORVEN网络设备现场设置程序"
