@@ -2,6 +2,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cli/parse_arguments.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
@@ -175,8 +177,7 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args, int& e
        "(without it the simulator refuses there, exit code 3)");
 
   try {
-    std::vector<std::string> reversed(args.rbegin(), args.rend());
-    app.parse(reversed);
+    cli::ParseArguments(app, args);
   } catch (const CLI::CallForHelp&) {
     std::fputs(app.help().c_str(), stdout);
     exitCode = 0;
