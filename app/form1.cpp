@@ -138,9 +138,10 @@ void TForm1::BuildLayout() {
   IdIPMCastClient1->DefaultPort = device::protocol::kGroupPort;
   IdIPMCastClient1->BufferSize = 8192;
   UDPClient = std::make_unique<net::TIdUDPClient>();
-  UDPClient->Port = 60100;
+  UDPClient->Port = device::protocol::kSenderPort;
   UDPClient->BroadcastEnabled = false;
-  UDPClient->ReservedPorts = {UDPServer->DefaultPort, IdIPMCastClient1->DefaultPort, UDPClient->Port};
+  UDPClient->ReservedPorts.assign(std::begin(device::protocol::kReservedSourcePorts),
+                                  std::end(device::protocol::kReservedSourcePorts));
 
   // Tab order: the list, then the panel's controls in their own order, which
   // puts the address edits after the write button.

@@ -6,6 +6,7 @@
 
 #include "cli/command.h"
 #include "cli/exit_codes.h"
+#include "cli/parse_arguments.h"
 #include "cli/platform.h"
 
 int main(int argc, char** argv) {
@@ -16,8 +17,7 @@ int main(int argc, char** argv) {
   cli::SetUpProgram(app, common);
   try {
     // The subcommand's callback runs inside the parse.
-    std::vector<std::string> reversed(args.rbegin(), args.rend() - 1);
-    app.parse(reversed);
+    cli::ParseArguments(app, std::vector<std::string>(args.begin() + (args.empty() ? 0 : 1), args.end()));
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? cli::kExitSuccess : cli::kExitUsage;
   } catch (const cli::Failure& failure) {

@@ -112,6 +112,8 @@ void Session::OpenSender() {
   sock::SocketSettings settings;
   settings.adapter = adapter_ ? &*adapter_ : nullptr;
   settings.broadcast = true;
+  settings.avoidPorts.assign(std::begin(device::protocol::kReservedSourcePorts),
+                             std::end(device::protocol::kReservedSourcePorts));
   const sock::Opened opened = sock::OpenSocket(settings);
   if (!opened.ok()) throw SocketFailure("opening the sender", opened.error);
   sender_ = opened.handle;

@@ -17,6 +17,12 @@ namespace device::protocol {
 constexpr std::uint16_t kBroadcastPort = 60080;
 constexpr std::uint16_t kGroupPort = 60081;
 inline constexpr const char* kGroup = "230.1.1.100";
+// The port the window's sender names as its own (the default destination of
+// plain sends, which the tool never makes).
+constexpr std::uint16_t kSenderPort = 60100;
+// The source port of a configuration-set packet, from the window or from
+// orven-cli, is chosen by the system but is never one of these.
+inline constexpr std::uint16_t kReservedSourcePorts[] = {kBroadcastPort, kGroupPort, kSenderPort};
 
 // Packet kinds the tool handles: announcements, periodic and after a write.
 constexpr std::int32_t kAnnouncement = 255;

@@ -2,6 +2,9 @@
 
 #include "net/errors.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace net::sock {
 
 namespace {
@@ -11,9 +14,7 @@ Opened Failed(Handle handle, OpenStep step, int error) {
   return Opened{kNone, step, error};
 }
 
-}  // namespace
-
-Opened OpenSocket(const SocketSettings& settings) {
+Opened OpenOnce(const SocketSettings& settings) {
   const Handle handle = Open(settings.family);
   if (handle == kNone) return Opened{kNone, OpenStep::Create, LastSocketError()};
   const auto set = [&](Option option, int value) { return SetOption(handle, option, value); };
@@ -41,6 +42,31 @@ Opened OpenSocket(const SocketSettings& settings) {
   if (settings.group && !JoinGroup(handle, *settings.group, groupInterface))
     return Failed(handle, OpenStep::Join, LastSocketError());
   return Opened{handle, OpenStep::Create, 0};
+}
+
+bool Avoided(const SocketSettings& settings, Handle handle) {
+  Address local;
+  if (!LocalAddress(handle, local)) return false;
+  const std::uint16_t port = AddressPort(local);
+  return std::find(settings.avoidPorts.begin(), settings.avoidPorts.end(), port) != settings.avoidPorts.end();
+}
+
+}  // namespace
+
+Opened OpenSocket(const SocketSettings& settings) {
+  if (settings.port != 0 || settings.avoidPorts.empty()) return OpenOnce(settings);
+  // Each socket held is on another avoided port: at most one pass more than
+  // there are such ports.
+  std::vector<Handle> held;
+  Opened opened;
+  for (std::size_t pass = 0; pass <= settings.avoidPorts.size(); ++pass) {
+    opened = OpenOnce(settings);
+    if (!opened.ok() || !Avoided(settings, opened.handle)) break;
+    held.push_back(opened.handle);
+    opened = Opened{kNone, OpenStep::Bind, 10048};  // address in use, should the passes run out
+  }
+  for (const Handle handle : held) Close(handle);
+  return opened;
 }
 
 }  // namespace net::sock

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "net/adapter.h"
 #include "net/socket.h"
@@ -24,6 +25,11 @@ struct SocketSettings {
   // the adapter's address, else on the local address, else on the system's
   // default multicast interface.
   std::optional<std::uint32_t> group;
+  // With port 0: ports the system's choice must not be. A socket the system
+  // put on one of them stays open while another is made, so that the system
+  // cannot offer that port again, and is closed at the end; when the system
+  // has no other port left, the bind step fails.
+  std::vector<std::uint16_t> avoidPorts;
 };
 
 // The steps in the order they are taken. An IPv6 socket always carries IPv6

@@ -407,30 +407,15 @@ std::string Trimmed(const std::string& text) {
 }  // namespace
 
 // The sender's socket, opened at its first broadcast: IPv4, on the wildcard
-// address at the port the system picks, kept until destruction. A reserved
-// port the system offers stays bound until another one has been found, so
-// that the system cannot offer it again. Each pass holds another reserved
-// port, so there are at most ReservedPorts.size() + 1 passes; when the
-// system has no other port left, the bind fails.
+// address at the port the system picks, never one of ReservedPorts (see
+// SocketSettings::avoidPorts), kept until destruction.
 void TIdUDPClient::OpenSender() {
   sock::SocketSettings settings;
   settings.broadcast = BroadcastEnabled;
-  std::vector<TIdSocketHandle> held;
-  struct CloseHeld {
-    std::vector<TIdSocketHandle>& held;
-    ~CloseHeld() {
-      for (TIdSocketHandle& binding : held) CloseHandle(binding);
-    }
-  } closeHeld{held};
-  for (;;) {
-    TIdSocketHandle candidate;  // IPv4, wildcard address, port 0: the system's choice
-    AllocateAndBind(candidate, settings);
-    if (std::find(ReservedPorts.begin(), ReservedPorts.end(), candidate.Port) == ReservedPorts.end()) {
-      binding_ = candidate;
-      return;
-    }
-    held.push_back(candidate);
-  }
+  settings.avoidPorts = ReservedPorts;
+  TIdSocketHandle candidate;  // IPv4, wildcard address, port 0: the system's choice
+  AllocateAndBind(candidate, settings);
+  binding_ = candidate;
 }
 
 void TIdUDPClient::Broadcast(const TIdBytes& AData, std::uint16_t APort, const std::string& AIP,

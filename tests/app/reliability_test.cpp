@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 
 #include "app/gui_handover.h"
+#include "isolation_guard.h"
 #include "set_packet.h"
 
 #include <atomic>
@@ -55,7 +56,14 @@ void Settle(app::TForm1* f1) {
   }
 }
 
+// Changes the namespace's routes or adapters (run as root). Only where the
+// guard finds the private namespace, whatever happens: the program has been
+// refused elsewhere already, and this holds for each TearDown too.
 bool Ip(const char* args) {
+  if (!isolation::InsideIsolatedNetwork()) {
+    ADD_FAILURE() << "not inside tools/isolated-net: 'ip " << args << "' left undone";
+    return false;
+  }
   const std::string cmd = std::string("ip ") + args + " 2>/dev/null";
   return std::system(cmd.c_str()) == 0;
 }

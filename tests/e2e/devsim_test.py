@@ -20,6 +20,8 @@ import sys
 import threading
 import time
 
+import isolation  # the script's own folder: tests/e2e
+
 BCAST_PORT, MCAST_PORT, GROUP = 60080, 60081, "230.1.1.100"
 BASE = 0x0012AB34CD5600
 FF_BASE = 0xFF0012AB34CD56
@@ -332,9 +334,7 @@ def test_many_devices(exe, rx):
 
 
 def main():
-    if os.environ.get("ORVEN_ISOLATED") != "1":
-        print("refusing to run outside tools/isolated-net (this test broadcasts)", file=sys.stderr)
-        return 2
+    isolation.require()  # before any socket
     global STOP_SIGNAL
     args = sys.argv[1:]
     if args[:1] == ["--stop-signal"]:

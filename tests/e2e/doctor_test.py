@@ -22,6 +22,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import devsim_test as dt  # noqa: E402  (packet helpers)
+import isolation  # noqa: E402
 
 check, packet, config = dt.check, dt.packet, dt.config
 CLI = None
@@ -173,9 +174,7 @@ def test_nothing_heard_ports_held():
 
 def main():
     global CLI
-    if os.environ.get("ORVEN_ISOLATED") != "1":
-        print("refusing to run outside tools/isolated-net", file=sys.stderr)
-        return 2
+    isolation.require()  # before any socket
     runner = [os.environ["ORVEN_EMULATOR"]] if os.environ.get("ORVEN_EMULATOR") else []
     CLI = runner + [sys.argv[1]]
     for near, (far, address) in ADAPTERS.items():

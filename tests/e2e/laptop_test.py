@@ -24,6 +24,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import devsim_test as dt  # noqa: E402  (packet helpers)
+import isolation  # noqa: E402
 import topology  # noqa: E402
 
 check = dt.check
@@ -155,9 +156,7 @@ def main():
     if sys.argv[1:2] == ["--play"]:
         play(int(sys.argv[2], 16), int(sys.argv[3]))
         return 0
-    if os.environ.get("ORVEN_ISOLATED") != "1":
-        print("refusing to run outside tools/isolated-net", file=sys.stderr)
-        return 2
+    isolation.require()
     args = sys.argv[1:]
     cli = RUNNER + [args.pop(0)]
     devsim = window = None

@@ -7,11 +7,14 @@ veth pairs inside the private namespace of tools/isolated-net:
 Each namespace is held by a `unshare -n` child and entered with nsenter (no
 `ip netns`, which needs a mounted /run/netns). Everything ends with the
 topology: the children are killed and their namespaces (with the veth pairs)
-go with them.
+go with them. The laptop gets the private namespace's marker pair too, so the
+test programs' guard admits them there.
 """
 import os
 import subprocess
 import time
+
+import isolation
 
 LAPTOP_WIFI, LAPTOP_SITE = "10.0.0.2", "192.168.1.2"
 
@@ -49,7 +52,8 @@ class Laptop:
             self.laptop, self.ap, self.site = (self._namespace() for _ in range(3))
             self._pair("wifi", self.laptop, "ap0", self.ap)
             self._pair("site", self.laptop, "lan0", self.site)
-            self.laptop.sh("ip link set lo up",
+            self.laptop.sh("ip link add %s type veth peer name %s" % isolation.MARKER,
+                           "ip link set lo up",
                            "ip addr add %s/24 dev wifi" % LAPTOP_WIFI, "ip link set wifi up",
                            "ip addr add %s/24 dev site" % LAPTOP_SITE, "ip link set site up",
                            "ip route add default via 10.0.0.1 dev wifi")

@@ -7,8 +7,9 @@ the machine got: the files, the Start menu and desktop shortcuts, the Apps &
 Features entry, each program's version resource (read from the PE file), the
 firewall commands the installer ran as far as Wine shows them, and that the
 installed orven-setup.exe starts from its folder, opens its sockets and lists
-the devices of the installed orven-devsim.exe. Then a silent uninstall must
-leave nothing of ours behind.
+the devices of the installed orven-devsim.exe. A silent uninstall while the
+installed orven-cli.exe runs must refuse (exit code 2) and remove nothing;
+then a silent uninstall must leave nothing of ours behind.
 
 Runs inside a wine session (tools/wine-session): the private network
 namespace, so the programs' sockets reach nothing outside. Every Wine run
@@ -24,7 +25,11 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+import isolation  # noqa: E402
 import pe_resources  # noqa: E402
+
+isolation.require()  # the installed programs open their sockets
 
 CPACK, BUILD, SOURCE, VERSION = sys.argv[1:5]
 NAME = "ORVEN网络设备现场设置程序"
@@ -303,6 +308,27 @@ finally:
             p.wait()
     xvfb.terminate()
     xvfb.wait()
+
+# ---- the uninstaller while orven-cli.exe runs: it refuses and removes nothing ---------------
+# (Run in place with _?=, as the installer runs an earlier uninstaller, so that its exit code is its own.)
+step("uninstalling silently while the installed orven-cli.exe runs")
+cli = subprocess.Popen(["timeout", "-k", "10", "200", "wine", OTHER_DIR + r"\orven-cli.exe", "watch"], env=ENV,
+                       cwd=WORK, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+try:
+    deadline = time.monotonic() + 120
+    while time.monotonic() < deadline and not any(
+            "orven-cli" in line and ":60080 " in line
+            for line in subprocess.run(["ss", "-uanp"], capture_output=True, text=True).stdout.splitlines()):
+        time.sleep(0.5)
+    kept = files_under(folder)
+    r = run(["wine", OTHER_DIR + r"\Uninstall.exe", "/S", "_?=" + OTHER_DIR], 300)
+    if r.returncode != 2 or files_under(folder) != kept or reg_query(UNINST_KEY) is None:
+        fail(f"the silent uninstall beside a running orven-cli.exe ended with {r.returncode} (not 2) or removed "
+             f"something: {sorted(set(kept) - set(files_under(folder)))}")
+finally:
+    cli.terminate()
+    cli.wait()
+    settle()
 
 # ---- silent uninstall ----------------------------------------------------------------
 step("uninstalling silently")

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/platform.h"
+#include "network_check.h"
 #include "options.h"
 #include "simulator.h"
 
@@ -34,6 +36,15 @@ int main(int argc, char** argv) {
   int exitCode = 0;
   const auto options = devsim::parseOptions(args, exitCode);
   if (!options) return exitCode;
+  // Before any socket is opened: nowhere but off every network unless allowed.
+  if (!options->realNetwork) {
+    const devsim::NetworkCheck check = devsim::CheckNetwork();
+    if (!check.clear()) {
+      cli::PrepareConsole();  // the Chinese text on a Windows console
+      std::fputs(devsim::RefusalText(check, cli::UserLanguageIsChinese()).c_str(), stderr);
+      return devsim::kExitRealNetwork;
+    }
+  }
   installSignalHandlers();
   std::string error;
   devsim::Counters counters;

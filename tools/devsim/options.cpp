@@ -2,6 +2,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cli/parse_arguments.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
@@ -108,7 +110,8 @@ std::string checkTogether(const Options& options) {
 std::optional<Options> parseOptions(const std::vector<std::string>& args, int& exitCode) {
   Options options;
   CLI::App app{"Plays simulated devices: announces them over UDP and applies configuration-set packets.\n"
-               "Run it only inside tools/isolated-net: it broadcasts and sends to a multicast group.",
+               "It broadcasts and sends to a multicast group: it refuses to announce while an adapter other than\n"
+               "loopback is up, unless --real-network is given (a network set aside for training).",
                "orven-devsim"};
   app.footer("Stops on SIGINT/SIGTERM with a summary line and exit code 0.");
   app.allow_windows_style_options(false);
@@ -169,10 +172,12 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args, int& e
       ->type_name("MS");
   flag("--quiet", options.quiet, "no announcement or dropped-datagram lines; set lines stay");
   flag("--bind-lo", options.bindLoopback, "bind the socket to 127.0.0.1 instead of the wildcard address");
+  flag("--real-network", options.realNetwork,
+       "announce although an adapter other than loopback is up: only on a network set aside for training "
+       "(without it the simulator refuses there, exit code 3)");
 
   try {
-    std::vector<std::string> reversed(args.rbegin(), args.rend());
-    app.parse(reversed);
+    cli::ParseArguments(app, args);
   } catch (const CLI::CallForHelp&) {
     std::fputs(app.help().c_str(), stdout);
     exitCode = 0;

@@ -27,6 +27,7 @@ struct Options {
   std::optional<std::uint64_t> durationMs;  // run time
   bool quiet = false;
   bool bindLoopback = false;
+  bool realNetwork = false;  // announce although an adapter other than loopback is up
 };
 
 constexpr std::size_t kMaxDevices = 64000;
