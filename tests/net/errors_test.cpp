@@ -113,6 +113,5 @@ TEST(net_SocketErrors, ARealFailureIsReportedWithItsWindowsCode) {
   sock::Close(second);
   sock::Close(first);
 }
-#endif
 
 }  // namespace
