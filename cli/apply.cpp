@@ -43,6 +43,10 @@ void TellSharedAddresses(const std::vector<PlanRow>& rows) {
 // Finds out before anything is sent whether the file can be written.
 void CheckWritable(const std::string& path) {
   if (path.empty()) return;
+  // A folder of that name lets the probe beside it through, but never the
+  // rename onto it at the end.
+  if (std::error_code e; std::filesystem::is_directory(path, e))
+    throw Failure(kExitUsage, path + ": is a folder, cannot be written; nothing sent");
   const std::string probe = path + ".tmp";
   const bool good = static_cast<bool>(std::ofstream(probe, std::ios::binary | std::ios::trunc));
   std::error_code ignored;

@@ -25,6 +25,7 @@
 #include "device/fields.h"
 #include "net/socket.h"
 #include "orvenapi3/orvenapi3.h"
+#include "modal_watchdog.h"
 #include "packets.h"
 
 namespace apptest {
@@ -59,6 +60,7 @@ struct Box {
 // Runs action; every modal message box that opens meanwhile is recorded and
 // closed with OK.
 inline std::vector<Box> CatchBoxes(const std::function<void()>& action) {
+  orventest::ExpectModalBoxes expecting;
   std::vector<Box> boxes;
   QTimer closer;
   closer.setInterval(10);
@@ -79,7 +81,8 @@ inline std::vector<Box> CatchBoxes(const std::function<void()>& action) {
 
 // Creates the two windows and shows the main one from inside the
 // application's own loop, as the program does. Returns the loop's exit code
-// (99 when nothing ended it within 3 s) and the message boxes shown. The
+// (99 when nothing ended it within a minute, a bound far beyond any loaded
+// machine's start-up) and the message boxes shown. The
 // windows are left in app::Form1 and app::Form2.
 inline std::pair<int, std::vector<Box>> RunStartup() {
   app::Form1 = new app::TForm1();
@@ -90,7 +93,7 @@ inline std::pair<int, std::vector<Box>> RunStartup() {
     QTimer guard;
     guard.setSingleShot(true);
     QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
-    guard.start(3000);
+    guard.start(60000);
     code = QCoreApplication::exec();
   });
   return {code, boxes};

@@ -251,7 +251,8 @@ TEST_F(AppTest, WriteToASimulatedDeviceIsConfirmedAndAnIgnoringOneTimesOut) {
   f1->edtPAddr->setText("10.1.2.3");
   app::Guard([&] { f1->Button1Click(f1->Button1); });
   ASSERT_TRUE(f2->isVisible());
-  ASSERT_TRUE(WaitFor([&] { return f2->Label1->isVisible(); }, 5000));
+  // Within the dialog's own 30-second time-out (which would show its text too).
+  ASSERT_TRUE(WaitFor([&] { return f2->Label1->isVisible(); }, 28000));
   EXPECT_EQ(f2->Label1->text(), "命令执行成功");
   // The panel was refilled from the confirming announcement.
   EXPECT_EQ(f1->edtDeviceName->text(), QString::fromUtf8("三号水位站"));

