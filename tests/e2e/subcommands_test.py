@@ -23,6 +23,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import devsim_test as dt  # noqa: E402  (packet helpers and Sim)
+import isolation  # noqa: E402
 
 check, packet, config, Sim = dt.check, dt.packet, dt.config, dt.Sim
 BASE = dt.BASE
@@ -346,9 +347,7 @@ def test_apply_report_undo():
 
 def main():
     global CLI, SIM
-    if os.environ.get("ORVEN_ISOLATED") != "1":
-        print("refusing to run outside tools/isolated-net (this test broadcasts)", file=sys.stderr)
-        return 2
+    isolation.require()  # before any socket
     runner = [os.environ["ORVEN_EMULATOR"]] if os.environ.get("ORVEN_EMULATOR") else []
     CLI, SIM = runner + [sys.argv[1]], runner + [sys.argv[2]]
     only = sys.argv[3:]
