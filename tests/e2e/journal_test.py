@@ -39,8 +39,15 @@ def cli(*args, timeout=90):
 
 
 def lines():
-    with open(JOURNAL, encoding="utf-8") as f:
-        return [json.loads(l) for l in f if l.strip()]
+    """The journal's whole lines (a torn one is skipped, as orven-cli skips it)."""
+    got = []
+    with open(JOURNAL, encoding="utf-8", errors="replace") as f:
+        for l in f:
+            try:
+                got.append(json.loads(l))
+            except ValueError:
+                pass
+    return got
 
 
 def entries():
