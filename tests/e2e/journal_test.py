@@ -9,6 +9,7 @@ Usage (only inside tools/isolated-net, or tools/wine-session for a Windows build
 import json
 import os
 import re
+import shutil
 import signal
 import subprocess
 import sys
@@ -179,6 +180,7 @@ def main():
             test(sim)
     finally:
         sim.stop(signal.SIGINT)
+        shutil.rmtree(STATE, ignore_errors=True)
     print("FAILED: %d" % len(dt.failures) if dt.failures else "all passed", flush=True)
     return 1 if dt.failures else 0
 
