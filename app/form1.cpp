@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QShowEvent>
+#include <QTimer>
 
 #include "app/errors.h"
 #include "app/form2.h"
@@ -16,6 +17,7 @@
 #include "device/fields.h"
 #include "device/protocol.h"
 #include "engine/rules.h"
+#include "net/adapter.h"
 
 namespace app {
 
@@ -64,6 +66,7 @@ TForm1::TForm1(QWidget* owner)
 
 TForm1::~TForm1() {
   DeactivateEndpoints();
+  JournalOutcome(journal::kStopped);  // a write still open when the program ends
   // The list view reads the device list, a member of this window, which is
   // gone before the window's children are torn down: the view goes first.
   delete ListBox1;
@@ -299,6 +302,8 @@ void TForm1::ConfirmationStep(std::vector<std::uint8_t>& work, std::uint16_t pee
       UDPClient->Broadcast(work, peerPort, "", peerAdapter);
       return;
     case engine::ConfirmAction::Success:
+      // The outcome goes to the journal once this datagram's handler has returned.
+      QTimer::singleShot(0, this, [this] { Guard([&] { JournalOutcome(journal::kConfirmed); }); });
       Form2->ProgressBar1->setVisible(false);
       Form2->Label1->setVisible(true);
       Form2->Button1->setVisible(true);
@@ -454,12 +459,30 @@ void TForm1::BuildPendingConfig() {
 void TForm1::Button1Click(QObject*) {
   if (Panel1->testAttribute(Qt::WA_ForceDisabled)) return;
   BuildPendingConfig();
+  // The journal's entry is on the disk before the first packet of the write,
+  // which leaves at the device's next announcement. The write's record keeps
+  // the format flag of the entry it replaces.
+  if (const device::DeviceEntry* entry = SelectedEntry()) {
+    journal::Write write;
+    write.ident = devices_.Ident(ListBox1->ItemIndex());
+    const unsigned adapter = devices_.Adapter(ListBox1->ItemIndex());
+    write.adapter = {net::sock::AdapterName(adapter), adapter};
+    write.before = *entry;
+    write.after = device::DeviceEntry{FPendingConfig, entry->HAddrFormat};
+    journalEntry_ = journal_.Begin(write);
+  }
   Form2->SetPosition(0);
   Form2->ProgressBar1->setVisible(true);
   Form2->Timer1->start();
   Form2->Button1->setVisible(false);
   Form2->Label1->setVisible(false);
   Form2->show();
+}
+
+void TForm1::JournalOutcome(std::string_view outcome) {
+  if (journalEntry_.empty()) return;
+  journal_.End(journalEntry_, outcome);
+  journalEntry_.clear();
 }
 
 }  // namespace app

@@ -14,6 +14,7 @@
 #include "engine/confirm.h"
 #include "engine/intake.h"
 #include "engine/panel.h"
+#include "journal/journal.h"
 #include "net/udp.h"
 #include "widgets/cspin_edit.h"
 
@@ -96,6 +97,9 @@ class TForm1 : public QWidget {
   // and the intake handler would refuse one).
   static long long ReadEventCalls();
   GuiHandOver& HandOverObject() { return *handOver_; }
+  // Appends the outcome of the write journaled at the press of the write
+  // button (once; nothing when none is open or the journal failed).
+  void JournalOutcome(std::string_view outcome);
 
  protected:
   void showEvent(QShowEvent* e) override;
@@ -127,6 +131,10 @@ class TForm1 : public QWidget {
   GuiHandOver* handOver_ = nullptr;
   long long intakeCalls_ = 0;
   bool shuttingDown_ = false;
+  // Every write leaves an entry in the user's journal; the window never
+  // reads it, and one that cannot be written changes nothing here.
+  journal::Journal journal_{"orven-setup", "window"};
+  std::string journalEntry_;  // the open write's entry
 };
 
 // The two windows, created at start-up.

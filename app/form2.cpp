@@ -72,6 +72,7 @@ void TForm2::Timer1Timer(QObject*) {
   Button1->setVisible(true);
   Label1->setCaption(QStringLiteral("命令执行超时"));
   Timer1->stop();
+  if (Form1) Form1->JournalOutcome(journal::kTimedOut);
 }
 
 void TForm2::showEvent(QShowEvent* e) {

@@ -60,7 +60,7 @@ int RunApply(const SessionOptions& options, ApplyOptions apply) {
   CheckWritable(apply.undoPath);
   if (apply.settings.force) TellSharedAddresses(rows);
   std::vector<WriteJob> jobs;
-  for (const PlanRow& row : rows) jobs.push_back({row.ident, row.changes});
+  for (const PlanRow& row : rows) jobs.push_back({row.ident, row.changes, {}, {}});
   apply.settings.progress = ErrorIsTerminal();
   Session session(options);
   Write write(jobs, apply.settings);
@@ -88,6 +88,7 @@ int RunApply(const SessionOptions& options, ApplyOptions apply) {
 
 void SetUpApply(CLI::App& app, Common& common) {
   auto options = std::make_shared<ApplyOptions>();
+  options->settings.command = "apply";
   CLI::App* apply = app.add_subcommand("apply", "write a plan (CSV, one row per device) to all its devices at once");
   apply->add_option("PLAN", options->planPath, "the plan file")->required();
   apply->add_option("--timeout", options->settings.timeoutSeconds, "seconds until the writes count as timed out (default 30)")

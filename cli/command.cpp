@@ -111,6 +111,8 @@ void SetUpProgram(CLI::App& app, Common& common) {
   SetUpPlan(app, common);
   SetUpVerify(app, common);
   SetUpDoctor(app, common);
+  SetUpHistory(app, common);
+  SetUpUndo(app, common);
 }
 
 }  // namespace cli

@@ -36,6 +36,8 @@ void SetUpApply(CLI::App& app, Common& common);
 void SetUpPlan(CLI::App& app, Common& common);
 void SetUpVerify(CLI::App& app, Common& common);
 void SetUpDoctor(CLI::App& app, Common& common);
+void SetUpHistory(CLI::App& app, Common& common);
+void SetUpUndo(CLI::App& app, Common& common);
 
 // The program: its description, every subcommand, the help's footer.
 void SetUpProgram(CLI::App& app, Common& common);

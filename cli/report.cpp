@@ -24,6 +24,23 @@ std::string UtcNow() {
   return text;
 }
 
+std::vector<Change> ChangedFields(const device::NetConfig& before, const device::NetConfig& after) {
+  std::vector<Change> changes;
+  for (const device::Field& field : device::kFields) {
+    std::string was = device::FieldText(before, field), is = device::FieldText(after, field);
+    if (was != is) changes.push_back({field.key, std::move(was), std::move(is)});
+  }
+  return changes;
+}
+
+std::string ChangesText(const std::vector<Change>& changes) {
+  std::string text;
+  for (const Change& c : changes)
+    text += (text.empty() ? "" : ", ") + c.field + " " + (c.before.empty() ? "(none)" : c.before) + " \u2192 " +
+            (c.after.empty() ? "(none)" : c.after);
+  return text.empty() ? "no change" : text;
+}
+
 std::string ReportText(const std::vector<Outcome>& outcomes) {
   const std::vector<std::string> recordFields = Names(RecordFields("", device::DeviceEntry{}));
   std::vector<std::string> header{"identity", "result", "seconds"};

@@ -23,6 +23,17 @@ struct Outcome {
   std::string confirmedAt;                    // when it was confirmed (UTC, ISO 8601)
 };
 
+// One field a write changed, as orven-cli shows fields.
+struct Change {
+  std::string field;
+  std::string before;
+  std::string after;
+};
+// The record's fields (device::kFields) that differ between the two records.
+std::vector<Change> ChangedFields(const device::NetConfig& before, const device::NetConfig& after);
+// "ip 192.168.1.100 → 10.30.0.10, name A → B"; "no change" when none.
+std::string ChangesText(const std::vector<Change>& changes);
+
 // The current date and time in UTC, as 2026-01-31T09:05:00Z.
 std::string UtcNow();
 

@@ -33,6 +33,7 @@ int RunSet(const SessionOptions& options, const SetOptions& set) {
 
 void SetUpSet(CLI::App& app, Common& common) {
   auto options = std::make_shared<SetOptions>();
+  options->settings.command = "set";
   CLI::App* set = app.add_subcommand(
       "set", "wait for the device's announcement, apply the options to its configuration and write it until confirmed");
   set->add_option("IDENT", options->ident, "the device's identity (hexadecimal)")->required();

@@ -12,6 +12,7 @@
 #include "device/fields.h"
 #include "engine/confirm.h"
 #include "engine/intake.h"
+#include "net/adapter.h"
 
 namespace cli {
 
@@ -24,7 +25,8 @@ constexpr double kListenFirstSeconds = 1.0;
 
 }  // namespace
 
-Write::Write(const std::vector<WriteJob>& jobs, const WriteSettings& settings) : settings_(settings) {
+Write::Write(const std::vector<WriteJob>& jobs, const WriteSettings& settings)
+    : settings_(settings), journal_("orven-cli", settings.command) {
   for (const WriteJob& w : jobs) {
     jobOf_.emplace(w.ident, jobs_.size());
     jobs_.emplace_back().what = w;
@@ -54,10 +56,15 @@ void Write::Decide(Job& job, int index) {
   const device::DeviceEntry& entry = monitor_.List().Entry(index);
   job.format = entry.HAddrFormat;
   job.before = entry;
-  if (std::string p = BuildPending(entry, job.what.changes, job.pending); !p.empty())
-    problems.push_back(p);
-  else if (!settings_.force)
+  if (job.what.expect && !settings_.force && !device::SameConfig(entry.Config, *job.what.expect))
+    problems.push_back("the device no longer announces what journal entry " + job.what.undoOf +
+                       " wrote (changed since); --force writes the previous configuration back all the same");
+  const std::string rule = BuildPending(entry, job.what.changes, job.pending);
+  if (!rule.empty())
+    problems.push_back(rule);
+  else if (!settings_.force && problems.empty())
     problems = PreWriteProblems(job.pending, job.what.ident, monitor_.List(), movingAway_);
+  if (rule.empty() && !settings_.dryRun) unjournaled_.push_back(&job - jobs_.data());
   if (!problems.empty()) {
     for (const auto& p : problems) std::cerr << ident << ": refused: " << p << '\n';
     job.result = Result::Refused;
@@ -74,7 +81,10 @@ void Write::Take(Session& session, const Datagram& d) {
   const auto it = jobOf_.find(monitor_.List().Ident(taken.outcome.index));
   if (it == jobOf_.end()) return;
   Job& job = jobs_[it->second];
-  if (job.result == Result::Waiting && listened_) Decide(job, taken.outcome.index);
+  if (job.result == Result::Waiting && listened_) {
+    Decide(job, taken.outcome.index);
+    JournalBegin();
+  }
   // Ctrl+C stops the sending at once, also in the middle of a batch of datagrams.
   if (job.result != Result::Writing || stopAll_ || Interrupted()) return;
   const double elapsed = Elapsed();
@@ -113,6 +123,7 @@ int Write::Run(Session& session) {
         const int index = monitor_.List().IndexOf(job.what.ident);
         if (job.result == Result::Waiting && index >= 0 && !stopAll_) Decide(job, index);
       }
+      JournalBegin();
     }
     if (stopAll_ || elapsed >= settings_.timeoutSeconds ||
         std::none_of(jobs_.begin(), jobs_.end(), [](const Job& j) { return Open(j.result); }))
@@ -131,7 +142,53 @@ int Write::Run(Session& session) {
     std::fputs("\n", stderr);
   }
   Finish(interrupted);
+  JournalEnd();
   return Report(interrupted);
+}
+
+// One append for all writes decided together, on the disk before their first packets.
+void Write::JournalBegin() {
+  if (unjournaled_.empty()) return;
+  std::vector<journal::Write> writes;
+  for (const std::size_t i : unjournaled_) {
+    const Job& job = jobs_[i];
+    journal::Write& write = writes.emplace_back();
+    write.ident = job.what.ident;
+    const int line = monitor_.List().IndexOf(job.what.ident);
+    const unsigned adapter = line >= 0 ? monitor_.List().Adapter(line) : 0;
+    write.adapter = {net::sock::AdapterName(adapter), adapter};
+    write.before = *job.before;
+    write.after = device::DeviceEntry{job.pending, job.format};
+    write.undoOf = job.what.undoOf;
+  }
+  const std::vector<std::string> ids = journal_.Begin(writes);
+  std::vector<journal::Journal::Ending> refused;
+  for (std::size_t k = 0; k < ids.size(); ++k) {
+    Job& job = jobs_[unjournaled_[k]];
+    job.journalId = ids[k];
+    if (job.result == Result::Refused) refused.push_back({job.journalId, journal::kRefused, {}});
+  }
+  unjournaled_.clear();
+  if (!refused.empty()) journal_.End(refused);
+  if (ids.front().empty() && !journalWarned_) {
+    // Once per run; the write goes on.
+    std::cerr << "orven-cli: warning: the journal cannot be written (" << journal_.Problem() << "); writing all the same\n";
+    journalWarned_ = true;
+  }
+}
+
+void Write::JournalEnd() {
+  std::vector<journal::Journal::Ending> endings;
+  for (const Job& job : jobs_) {
+    if (job.journalId.empty() || job.result == Result::Refused) continue;
+    const bool confirmed = job.result == Result::Confirmed;
+    endings.push_back({job.journalId,
+                       confirmed                          ? journal::kConfirmed
+                       : job.result == Result::Stopped    ? journal::kStopped
+                                                          : journal::kTimedOut,
+                       confirmed ? job.confirmedAt : std::string()});
+  }
+  if (!endings.empty()) journal_.End(endings);
 }
 
 void Write::Finish(bool interrupted) {

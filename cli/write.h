@@ -13,6 +13,7 @@
 #include "cli/monitor.h"
 #include "cli/report.h"
 #include "cli/session.h"
+#include "journal/journal.h"
 
 namespace cli {
 
@@ -20,6 +21,10 @@ namespace cli {
 struct WriteJob {
   std::uint64_t ident = 0;
   Changes changes;
+  // An undo: the record the device must still announce (else it is refused
+  // unless --force), and the journal entry it undoes.
+  std::optional<device::NetConfig> expect;
+  std::string undoOf;
 };
 
 struct WriteSettings {
@@ -28,6 +33,7 @@ struct WriteSettings {
   bool dryRun = false;     // decide and show, send nothing
   bool keepGoing = false;  // a refused device does not stop the others
   bool progress = false;   // a progress line on standard error
+  std::string command;     // the subcommand, as the journal names it
 };
 
 class Write {
@@ -53,6 +59,7 @@ class Write {
     std::string sendError;  // the last send's error, empty after a good send
     std::optional<device::DeviceEntry> before;  // as heard when the write was decided
     std::string confirmedAt;
+    std::string journalId;  // its entry in the journal, if written
   };
   using Clock = std::chrono::steady_clock;
 
@@ -69,6 +76,10 @@ class Write {
   // The dry run's records, the final table and the exit code.
   int Report(bool interrupted) const;
   void ShowProgress() const;
+  // The journal's entries of the writes decided since the last call.
+  void JournalBegin();
+  // The outcome of every write the journal holds.
+  void JournalEnd();
 
   WriteSettings settings_;
   Monitor monitor_;
@@ -78,6 +89,9 @@ class Write {
   Clock::time_point start_;
   bool listened_ = false;
   bool stopAll_ = false;
+  journal::Journal journal_;
+  std::vector<std::size_t> unjournaled_;  // jobs decided, not yet journaled
+  bool journalWarned_ = false;
 };
 
 }  // namespace cli

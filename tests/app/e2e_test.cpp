@@ -2,10 +2,12 @@
 // both endpoints, and start-up failures.
 #include "app_fixture.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include "app/gui_handover.h"
+#include "journal/journal.h"
 
 #include <atomic>
 #include <cstring>
@@ -239,17 +241,42 @@ class Simulator {
 #endif
 };
 
+// Points the journal of writes at a folder of its own while it lives.
+class JournalFolder {
+ public:
+  JournalFolder() : xdg_(qgetenv("XDG_STATE_HOME")), local_(qgetenv("LOCALAPPDATA")) {
+    qputenv("XDG_STATE_HOME", dir_.path().toUtf8());
+    qputenv("LOCALAPPDATA", QDir::toNativeSeparators(dir_.path()).toUtf8());
+  }
+  ~JournalFolder() {
+    qputenv("XDG_STATE_HOME", xdg_);
+    qputenv("LOCALAPPDATA", local_);
+  }
+  static journal::Contents Read() {
+    journal::Contents contents;
+    journal::Read(journal::DefaultPath(), contents);
+    return contents;
+  }
+
+ private:
+  QTemporaryDir dir_;
+  QByteArray xdg_, local_;
+};
+
 }  // namespace
 
 TEST_F(AppTest, WriteToASimulatedDeviceIsConfirmedAndAnIgnoringOneTimesOut) {
-  // Device 0 applies sets; device 1 ignores them.
+  // Device 0 applies sets; device 1 ignores them. Each write leaves a
+  // journal entry with the record before, the one written and the outcome.
+  JournalFolder journal;
   Simulator sim({"--devices", "2", "--interval-ms", "200", "--mode", "both", "--ignore-sets", "1"});
   ASSERT_TRUE(WaitFor([&] { return f1->ListBox1->Count() == 2; }, 30000)) << "simulator not heard";
   f1->ListBox1->setItemIndex(f1->Devices().IndexOf(0x0012AB34CD5600ull));
   f1->ListBox1Click(f1->ListBox1);
   f1->edtDeviceName->setText(QString::fromUtf8("三号水位站"));
   f1->edtPAddr->setText("10.1.2.3");
-  app::Guard([&] { f1->Button1Click(f1->Button1); });
+  const std::string nameBefore = EntryName(f1->ListBox1->ItemIndex());
+  QTest::mouseClick(f1->Button1, Qt::LeftButton);
   ASSERT_TRUE(f2->isVisible());
   // Within the dialog's own 30-second time-out (which would show its text too).
   ASSERT_TRUE(WaitFor([&] { return f2->Label1->isVisible(); }, 28000));
@@ -268,6 +295,21 @@ TEST_F(AppTest, WriteToASimulatedDeviceIsConfirmedAndAnIgnoringOneTimesOut) {
     return device::DeviceNameToText(held()) == "三号水位站" && device::IPv4ToText(held().PAddr) == "10.1.2.3";
   })) << device::DeviceNameToText(held()) << " " << device::IPv4ToText(held().PAddr);
   EXPECT_GE(sim.Lines("applied 0012AB34CD5600 ip=10.1.2.3 "), 1);
+  ASSERT_TRUE(WaitFor([&] {
+    const auto c = JournalFolder::Read();
+    return c.entries.size() == 1 && !c.entries[0].outcome.empty();
+  })) << "one entry with its outcome in " << journal::DefaultPath();
+  {
+    const journal::Entry e = JournalFolder::Read().entries.at(0);
+    EXPECT_EQ(e.ident, 0x0012AB34CD5600ull);
+    EXPECT_EQ(e.program, "orven-setup");
+    EXPECT_EQ(e.command, "window");
+    EXPECT_EQ(e.outcome, journal::kConfirmed);
+    EXPECT_EQ(device::DeviceNameToText(e.before.Config), nameBefore);
+    EXPECT_NE(device::IPv4ToText(e.before.Config.PAddr), "10.1.2.3");
+    EXPECT_EQ(device::DeviceNameToText(e.after.Config), "三号水位站");
+    EXPECT_EQ(device::IPv4ToText(e.after.Config.PAddr), "10.1.2.3");
+  }
   QTest::mouseClick(f2->Button1, Qt::LeftButton);
   ASSERT_TRUE(f1->isEnabled());
 
@@ -283,4 +325,9 @@ TEST_F(AppTest, WriteToASimulatedDeviceIsConfirmedAndAnIgnoringOneTimesOut) {
   for (int i = 0; i < 30; ++i) f2->Timer1Timer(f2->Timer1);
   EXPECT_EQ(f2->Label1->text(), "命令执行超时");
   EXPECT_NE(device::DeviceNameToText(f1->Devices().Entry(f1->ListBox1->ItemIndex()).Config), "never");
+  const auto c = JournalFolder::Read();
+  ASSERT_EQ(c.entries.size(), 2u);
+  EXPECT_EQ(c.entries[1].ident, 0x0012AB34CD5601ull);
+  EXPECT_EQ(device::DeviceNameToText(c.entries[1].after.Config), "never");
+  EXPECT_EQ(c.entries[1].outcome, journal::kTimedOut);
 }

@@ -132,6 +132,9 @@ def test_cli(top, site, ap, cli):
     print("set confirmed in %.1f s" % (time.monotonic() - started), flush=True)
     check(site.sources(SITE) and all(a == topology.LAPTOP_SITE for a, _ in site.sources(SITE)),
           f"set's answers left by the site adapter: {site.sources(SITE)}")
+    rc, out, err = in_laptop(top, [*cli, "history", "--device", ident(SITE), "--format", "json"])
+    entry = (json.loads(out) or [{}])[0] if rc == 0 else {}
+    check(entry.get("adapter", {}).get("name") == "site", f"the journal names the adapter: {rc} {entry} {err}")
 
     plan = os.path.join(TMP, "plan.csv")
     with open(plan, "w", encoding="utf-8") as f:
