@@ -2,6 +2,7 @@
 // (loopback only, broadcasts and the multicast range routed onto it).
 #include "net/udp.h"
 
+#include "net/adapter.h"
 #include "net/socket.h"
 
 #include <gtest/gtest.h>
@@ -88,6 +89,7 @@ struct Delivery {
   std::uint16_t peerPort;
   net::TIdIPVersion version;
   bool onGui;
+  unsigned adapter;  // the interface index the datagram came in on
 };
 
 // What reached the read events, in arrival order.
@@ -168,7 +170,7 @@ class Endpoints : public ::testing::Test {
     if (deactivating_.load()) ++callsAfterDeactivation_;
     if (throwNext_.exchange(false)) throw std::runtime_error("handler failed");
     rec_.Add(Delivery{from, data, binding.PeerIP, binding.PeerPort, binding.IPVersion,
-                      std::this_thread::get_id() == gui_.id()});
+                      std::this_thread::get_id() == gui_.id(), binding.PeerAdapter.index});
   }
 
   FakeGui gui_;
@@ -291,6 +293,11 @@ TEST_F(Endpoints, DatagramsReachTheReadEventsOnTheGuiThreadWithTheirSource) {
   EXPECT_EQ(got[2].peerPort, group.LocalPort());
 
   for (const auto& d : got) EXPECT_TRUE(d.onGui);
+  // Each tells the adapter it came in on (answers leave by it): loopback,
+  // over IPv6 as well.
+  EXPECT_NE(got[0].adapter, 0u);
+  for (const auto& d : got) EXPECT_EQ(d.adapter, got[0].adapter);
+  EXPECT_FALSE(net::sock::AdapterName(got[0].adapter).empty());
 }
 
 TEST_F(Endpoints, ListenerDeliversEmptyDatagramsAndDropsOversizedOnes) {
