@@ -1,6 +1,7 @@
 #include "app/form1.h"
 
 #include <atomic>
+#include <utility>
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -302,8 +303,12 @@ void TForm1::ConfirmationStep(std::vector<std::uint8_t>& work, std::uint16_t pee
       UDPClient->Broadcast(work, peerPort, "", peerAdapter);
       return;
     case engine::ConfirmAction::Success:
-      // The outcome goes to the journal once this datagram's handler has returned.
-      QTimer::singleShot(0, this, [this] { Guard([&] { JournalOutcome(journal::kConfirmed); }); });
+      // The write's entry is ended here, its outcome appended once this
+      // datagram's handler has returned (the disk never delays an answer):
+      // a copy of the confirming announcement on the other path finds no
+      // entry open, and a next write may begin before the append runs.
+      if (std::string entry = std::exchange(journalEntry_, {}); !entry.empty())
+        QTimer::singleShot(0, this, [this, entry] { Guard([&] { journal_.End(entry, journal::kConfirmed); }); });
       Form2->ProgressBar1->setVisible(false);
       Form2->Label1->setVisible(true);
       Form2->Button1->setVisible(true);

@@ -331,3 +331,27 @@ TEST_F(AppTest, WriteToASimulatedDeviceIsConfirmedAndAnIgnoringOneTimesOut) {
   EXPECT_EQ(device::DeviceNameToText(c.entries[1].after.Config), "never");
   EXPECT_EQ(c.entries[1].outcome, journal::kTimedOut);
 }
+
+TEST_F(AppTest, AConfirmationHeardTwiceEndsOnlyItsOwnWriteInTheJournal) {
+  // A device on both paths confirms twice, and the technician may start the
+  // next write before the window's loop runs again.
+  JournalFolder journal;
+  Announce(kDevA, Config(1));
+  f1->edtDeviceName->setText("first");
+  app::Guard([&] { f1->Button1Click(f1->Button1); });
+  device::NetConfig written = Config(1);
+  device::DeviceNameFromText(written, "first");
+  Announce(kDevA, written);
+  Announce(kDevA, written);  // the copy from the other path
+  ASSERT_EQ(f2->Label1->text(), "命令执行成功");
+  f2->Button1Click(f2->Button1);
+  f1->edtDeviceName->setText("second");
+  app::Guard([&] { f1->Button1Click(f1->Button1); });
+  ASSERT_TRUE(QTest::qWaitFor([] { return !JournalFolder::Read().entries.at(0).outcome.empty(); }, 10000));
+  QTest::qWait(50);
+  const journal::Contents c = JournalFolder::Read();
+  ASSERT_EQ(c.entries.size(), 2u);
+  EXPECT_EQ(c.entries[0].outcome, journal::kConfirmed);
+  EXPECT_EQ(c.entries[1].outcome, "") << "the first write's confirmation ended the second";
+  f2->Button1Click(f2->Button1);
+}
