@@ -177,9 +177,9 @@ struct Figure {
   bool absolute = false;
   Better better = Better::Lower;
   // The least the design must do, measured as the tool is (< 0: none). The
-  // tool may not beat it by more than `spread` (how far the rounds' values
-  // of the tool and the floor range); where the floor itself misses the
-  // goal, the tool within `floorSlack` of it is "met at floor".
+  // tool may not beat it by more than `spread` (how far the floor's own
+  // rounds range, max - min); where the floor itself misses the goal, the
+  // tool within `floorSlack` of it is "met at floor".
   double floor = -1;
   double floorSlack = 1.25;
   double spread = 0;

@@ -253,7 +253,7 @@ int main(int argc, char** argv) {
   f.goal = 0.8;
   f.better = bench::Better::Higher;
   f.floor = serial.median();
-  f.spread = std::max(tool.range(), serial.range());
+  f.spread = serial.range();
   f.problem = problem;
   f.note = bench::Format("reference: one thread; rounds: tool %s, one thread %s, recvfrom %s (tool %.2f x recvfrom)",
                          tool.Text("%.0f").c_str(), serial.Text("%.0f").c_str(), raw.Text("%.0f").c_str(),

@@ -267,6 +267,7 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   if (!bench::StartApp()) {
     std::printf("the tool's endpoints did not come up\n");
+    bench::ResultError("answer latency median", "us", "the tool's endpoints did not come up");
     return 1;
   }
   // The device: one socket on a system-chosen port that announces and
@@ -277,6 +278,7 @@ int main(int argc, char** argv) {
   bench::RunLoopUntil([] { return bench::AppDeviceCount() == 1 && app::Form1->ListBox1->ItemIndex() == 0; }, 3);
   if (bench::AppDeviceCount() != 1 || !app::Form1->Panel1->isEnabled()) {
     std::printf("the first announcement did not select the device\n");
+    bench::ResultError("answer latency median", "us", "the tool did not list and select the announcing device");
     return 1;
   }
   // A write in progress, as the write button starts it, except that the
@@ -395,7 +397,7 @@ int main(int argc, char** argv) {
   median.reference = e.median();
   median.goal = 3;
   median.floor = f.median();
-  median.spread = std::max(t.range(), f.range());
+  median.spread = f.range();
   median.problem = problem;
   median.note = toolTimeOuts + bench::Format("rounds: tool %s, floor %s, echo %s", t.Text().c_str(), f.Text().c_str(),
                                              e.Text().c_str());
@@ -405,7 +407,7 @@ int main(int argc, char** argv) {
   p99.tool = toolTimes.AllP99();
   p99.reference = echoTimes.AllP99();
   p99.floor = floorTimes.AllP99();
-  p99.spread = std::max(toolTimes.p99.range(), floorTimes.p99.range());
+  p99.spread = floorTimes.p99.range();
   p99.note = toolTimeOuts +
              bench::Format("all %d answers of each; over %.0f us: tool %.1f %%, floor %.1f %%, echo %.1f %%; rounds' "
                            "own: tool %s, floor %s, echo %s",

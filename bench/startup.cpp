@@ -222,7 +222,7 @@ int main(int argc, char** argv) {
   f.reference = window.median();
   f.goal = 1.3;
   f.floor = text.median();
-  f.spread = std::max(tool.range(), text.range());
+  f.spread = text.range();
   f.problem = problem;
   f.note = bench::Format("runs: tool %s, minimal window %s, window with its texts (floor) %s", tool.Text().c_str(),
                          window.Text().c_str(), text.Text().c_str());

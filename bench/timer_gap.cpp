@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
   figure.goal = kGoalMs;
   figure.absolute = true;
   figure.floor = floor.median();
-  figure.spread = std::max(tool.range(), floor.range());
+  figure.spread = floor.range();
   figure.problem = problem;
   figure.note = bench::Format("reference: no traffic; rounds: tool %s, floor %s, no traffic %s", tool.Text().c_str(),
                               floor.Text().c_str(), idle.Text().c_str());
