@@ -62,7 +62,7 @@ int OpenSocket(std::uint16_t port, bool broadcast, int rcvbuf) {
   if (fd < 0) return -1;
   const int on = broadcast ? 1 : 0;
   ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-  if (rcvbuf > 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
+  if (rcvbuf > 0) net::sock::EnlargeReceiveBuffer(fd, rcvbuf);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(port);
@@ -72,6 +72,12 @@ int OpenSocket(std::uint16_t port, bool broadcast, int rcvbuf) {
     return -1;
   }
   return fd;
+}
+
+int ReceiveBufferOf(int fd) {
+  int size = 0;
+  socklen_t length = sizeof size;
+  return ::getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, &length) == 0 ? size : 0;
 }
 
 std::uint16_t LocalPort(int fd) {
@@ -147,8 +153,9 @@ void Sender::Join() {
 
 Throughput PlainReceive(std::uint16_t port, const std::vector<std::vector<std::uint8_t>>& pool, SendPlan plan) {
   Throughput t;
-  const int fd = OpenSocket(port, true);
+  const int fd = OpenSocket(port, true, kReceiveBuffer);
   if (fd < 0) return t;
+  t.receiveBuffer = ReceiveBufferOf(fd);
   timeval tv{0, 200'000};
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
   std::atomic<bool> senderDone{false};
@@ -343,7 +350,7 @@ class FloorHandOver::Receiver : public QObject {
 };
 
 FloorHandOver::FloorHandOver(std::uint16_t port, Handler handle, bool direct)
-    : fd_(OpenSocket(port, true, 4 * 1024 * 1024)), handle_(std::move(handle)), direct_(direct) {
+    : fd_(OpenSocket(port, true, kReceiveBuffer)), handle_(std::move(handle)), direct_(direct) {
   port_ = fd_ >= 0 ? LocalPort(fd_) : 0;
   if (!direct_) receiver_ = new Receiver(*this);
   if (fd_ >= 0) thread_ = std::thread([this] { Run(); });
@@ -424,27 +431,52 @@ void Result(const std::string& name, const std::string& unit, double project, do
   PrintResult(name, unit, project, reference, ratio, goal, met ? "met" : "NOT MET", note);
 }
 
-void ResultWithFloor(const std::string& name, const std::string& unit, double project, double reference,
-                     double floor, double goal, double floorSlack, bool valid,
-                     const std::string& note, Better better) {
-  const bool higher = better == Better::Higher;
-  const auto meets = [&](double ratio) { return higher ? ratio >= goal : ratio <= goal; };
-  const double ratio = reference > 0 ? project / reference : 0;
-  const double floorRatio = reference > 0 ? floor / reference : 0;
-  const std::string goalText = Format(higher ? ">= %.3g x" : "<= %.3g x", goal);
-  if (valid && meets(ratio)) {
-    Result(name, unit, project, reference, ratio, goalText, true, note);
+namespace {
+bool anyError = false;
+}  // namespace
+
+void ResultError(const std::string& name, const std::string& unit, const std::string& why) {
+  anyError = true;
+  PrintResult(name, unit, 0, 0, 0, "-", "ERROR: " + why, "");
+}
+
+int ExitCode() { return anyError ? 1 : 0; }
+
+void Judge(const Figure& f) {
+  const bool higher = f.better == Better::Higher;
+  const auto meets = [&](double value) { return higher ? value >= f.goal : value <= f.goal; };
+  // What the goal bounds: the figure itself, or its ratio to the reference.
+  const auto judged = [&](double value) { return f.absolute ? value : value / f.reference; };
+  const double ratio = f.reference > 0 ? f.tool / f.reference : 0;
+  const std::string goal = f.absolute ? Format(higher ? ">= %.3g %s" : "<= %.3g %s", f.goal, f.unit.c_str())
+                                      : Format(higher ? ">= %.3g x" : "<= %.3g x", f.goal);
+  const bool hasFloor = f.floor >= 0;
+  std::string error = f.problem;
+  if (error.empty() && !(f.tool > 0)) error = "the tool's figure is 0: it did not do the work";
+  if (error.empty() && !(f.reference > 0)) error = "the reference is 0: it did not do the work";
+  if (error.empty() && hasFloor && !(f.floor > 0)) error = "the floor is 0: it did not do the work";
+  // A floor is the least the design must do: a tool better than it beyond
+  // the rounds' own spread shows that the floor does more (or less) than it
+  // claims, and it can judge nothing.
+  if (error.empty() && hasFloor && (higher ? f.tool - f.floor : f.floor - f.tool) > f.spread)
+    error = Format("the tool beats its floor (%.6g) by more than the rounds' spread (%.3g): not a floor", f.floor,
+                   f.spread);
+  if (!error.empty()) {
+    anyError = true;
+    PrintResult(f.name, f.unit, f.tool, f.reference, ratio, goal, "ERROR: " + error, f.note);
     return;
   }
-  // The goal is out of the design's reach when its own floor misses it.
-  const bool floorMisses = floor > 0 && !meets(floorRatio);
-  // How many times worse than the floor the tool is.
-  const double toFloor = floor > 0 && project > 0 ? (higher ? floor / project : project / floor) : 0;
-  const bool atFloor = valid && floorMisses && toFloor <= floorSlack;
-  PrintResult(name, unit, project, reference, ratio, goalText,
-              atFloor ? Format("met at floor (floor %.3g x, tool %.2f x floor)", floorRatio, project / floor)
-                      : "NOT MET",
-              note);
+  std::string verdict = "NOT MET";
+  if (meets(judged(f.tool))) {
+    verdict = "met";
+  } else if (hasFloor && !meets(judged(f.floor))) {
+    // The goal is out of the design's reach: the tool is held to its floor.
+    const double toFloor = higher ? f.floor / f.tool : f.tool / f.floor;
+    if (toFloor <= f.floorSlack)
+      verdict = Format("met at floor (floor %.3g%s, tool %.2f x floor)", judged(f.floor),
+                       f.absolute ? (" " + f.unit).c_str() : " x", f.tool / f.floor);
+  }
+  PrintResult(f.name, f.unit, f.tool, f.reference, ratio, goal, verdict, f.note);
 }
 
 }  // namespace bench

@@ -24,8 +24,15 @@ double NowMicros();  // CLOCK_MONOTONIC, comparable across processes
 std::vector<std::vector<std::uint8_t>> Announcements(int devices, unsigned long long base = 0x00A1B2C3000000ULL,
                                                      unsigned char kind = 0xFF);
 
-// A UDP socket bound to 0.0.0.0:port (0: system-chosen) with broadcast permission.
+// The receive buffer the tool's endpoints ask for; every receiver a flood
+// compares the tool with asks for the same.
+constexpr int kReceiveBuffer = 4 * 1024 * 1024;
+
+// A UDP socket bound to 0.0.0.0:port (0: system-chosen) with broadcast
+// permission; rcvbuf > 0 asks for that receive buffer as the tool does
+// (beyond the system's limit where the process may).
 int OpenSocket(std::uint16_t port = 0, bool broadcast = true, int rcvbuf = 0);
+int ReceiveBufferOf(int fd);  // the size the system granted, as it reports it
 std::uint16_t LocalPort(int fd);
 bool SendTo(int fd, const char* ip, std::uint16_t port, const std::vector<std::uint8_t>& data);
 
@@ -61,11 +68,19 @@ struct Throughput {
   long long sent = 0;
   long long handled = 0;
   double sendSeconds = 0;
-  double handleSeconds = 0;  // first to last handled datagram
-  double rate() const { return handleSeconds > 0 ? handled / handleSeconds : 0; }
+  int receiveBuffer = 0;     // the receiving socket's buffer as the system reports it (0: not known)
+  double handleSeconds = 0;  // from the start of the flood to the last handled datagram
+  // Handled per second of the flood: never over less time than the sender
+  // took, so a receiver that handles a burst and then stops is not
+  // credited with the burst's rate.
+  double rate() const {
+    const double over = handleSeconds > sendSeconds ? handleSeconds : sendSeconds;
+    return over > 0 ? handled / over : 0;
+  }
 };
 
-// A plain blocking recvfrom loop on 0.0.0.0:port while the sender runs.
+// A plain blocking recvfrom loop on 0.0.0.0:port while the sender runs, on a
+// socket with the tool's receive buffer.
 Throughput PlainReceive(std::uint16_t port, const std::vector<std::vector<std::uint8_t>>& pool, SendPlan plan);
 
 // The tool, started as its entry point starts it (Form1, Form2, shown from a
@@ -96,6 +111,7 @@ struct Rounds {
   double median() const { return Median(values); }
   double min() const { return Percentile(values, 0); }
   double max() const { return Percentile(values, 100); }
+  double range() const { return max() - min(); }
   // "median [min..max]"
   std::string Text(const char* number = "%.1f") const;
 };
@@ -122,6 +138,7 @@ class FloorHandOver {
     double received = 0, posted = 0, entered = 0, left = 0, released = 0;
   };
   std::vector<Stamps> TakeStamps();  // after the traffic has stopped
+  int ReceiveBuffer() const { return fd_ >= 0 ? ReceiveBufferOf(fd_) : 0; }
 
  private:
   class Receiver;
@@ -145,19 +162,45 @@ class FloorHandOver {
 };
 
 // One line of the table: NAME, the project's figure, the reference figure,
-// their ratio, the goal text and whether it is met.
-// `note` (optional) follows the line in the table: the rounds' spread.
+// their ratio, the goal text and the verdict. `note` (optional) follows the
+// line in the table: the rounds' spread.
 void Result(const std::string& name, const std::string& unit, double project, double reference,
             double ratio, const std::string& goal, bool met, const std::string& note = "");
-// As Result, for a figure whose goal the design's own floor may put out of
-// reach: met when its ratio to the reference meets the goal (at most `goal`
-// for a time, at least `goal` for a rate); otherwise, when the floor's own
-// ratio already misses the goal, met when the tool stays within `floorSlack`
-// of the floor ("at floor").
+
+// A figure judged by the rules of Judge below.
 enum class Better { Lower, Higher };
-void ResultWithFloor(const std::string& name, const std::string& unit, double project, double reference,
-                     double floor, double goal, double floorSlack, bool valid,
-                     const std::string& note, Better better = Better::Lower);
+struct Figure {
+  std::string name, unit;
+  double tool = 0;       // the tool's figure
+  double reference = 0;  // what the goal compares it with
+  double goal = 0;       // the bound on tool / reference, or on tool itself when `absolute`
+  bool absolute = false;
+  Better better = Better::Lower;
+  // The least the design must do, measured as the tool is (< 0: none). The
+  // tool may not beat it by more than `spread` (how far the floor's own
+  // rounds range, max - min); where the floor itself misses the goal, the
+  // tool within `floorSlack` of it is "met at floor".
+  double floor = -1;
+  double floorSlack = 1.25;
+  double spread = 0;
+  std::string problem;  // non-empty: a program did not do its work; says which
+  std::string note;
+};
+// The verdict rules, for every figure with a goal:
+//   ERROR      a program did not do its work (`problem`), the tool's,
+//              the reference's or the floor's figure is 0, or the tool
+//              beats its floor by more than the rounds' spread (then it is
+//              no floor);
+//   met        the goal is met;
+//   met at floor  the floor misses the goal too and the tool is within
+//              floorSlack of it;
+//   NOT MET    otherwise.
+// An ERROR makes the program end non-zero (ExitCode).
+void Judge(const Figure& figure);
+// An ERROR line for a figure that could not be measured at all.
+void ResultError(const std::string& name, const std::string& unit, const std::string& why);
+// 0, or 1 when any figure was an ERROR.
+int ExitCode();
 std::string Format(const char* fmt, ...);
 
 }  // namespace bench

@@ -1,25 +1,32 @@
 // Flood throughput: the tool's real endpoints, hand-over, intake, device
-// list and GUI loop (offscreen) against a plain recvfrom loop on the same
-// port, all fed by the same sender flooding 255.255.255.255:60080.
-//
-// Each round also measures, with the tool's own read event and list:
+// list and GUI loop (offscreen), all fed by the same sender flooding
+// 255.255.255.255:60080 (or a port of the receiver's own), every receiver
+// asking for the tool's receive buffer. Each round measures, with the
+// tool's own read event and list:
+//   recvfrom     a plain recvfrom loop on the same port, doing nothing else;
 //   one thread   the GUI thread itself takes each datagram off a socket and
-//                runs the read event: the serial work with no hand-over;
-//   looking      the cheapest hand-over between two threads: a receiving
+//                runs the read event: receive, handle, release in series,
+//                as the contract makes them for one socket, with no
+//                hand-over. No design that hands each datagram from a
+//                receiving thread to the GUI thread does the serial work
+//                faster, so this is both the reference of the goal and the
+//                floor the tool may not beat;
+// and, for comparison only (no verdict):
+//   looking      a hand-over between two threads: a receiving
 //                thread publishes each datagram and the GUI thread, looking
 //                for it without ever sleeping, runs the read event and
 //                releases it, no system call in between;
 //   posting      the hand-over as the contract words it: the receiving
 //                thread posts an event to the Qt event loop and waits.
-// The better of the two hand-overs is the floor of the tool's design: it
-// must hand every datagram from a receiving thread to the GUI thread.
 #include <QApplication>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -62,6 +69,7 @@ class Take {
 bench::Throughput Drive(const std::vector<std::vector<std::uint8_t>>& pool, bench::SendPlan plan, int fd,
                         const std::function<bool()>& step) {
   bench::Throughput t;
+  t.receiveBuffer = bench::ReceiveBufferOf(fd);
   plan.port = bench::LocalPort(fd);
   bench::Sender sender(pool, plan);
   const auto start = bench::Clock::now();
@@ -85,7 +93,7 @@ bench::Throughput Drive(const std::vector<std::vector<std::uint8_t>>& pool, benc
 }
 
 bench::Throughput SerialReceive(const std::vector<std::vector<std::uint8_t>>& pool, const bench::SendPlan& plan) {
-  const int fd = bench::OpenSocket(0, true, 4 * 1024 * 1024);
+  const int fd = bench::OpenSocket(0, true, bench::kReceiveBuffer);
   if (fd < 0) return {};
   const net::sock::Handle handle = fd;
   Take take;
@@ -110,7 +118,7 @@ bench::Throughput SerialReceive(const std::vector<std::vector<std::uint8_t>>& po
 // threads that may share a processor must.
 bench::Throughput SpinHandOverReceive(const std::vector<std::vector<std::uint8_t>>& pool,
                                       const bench::SendPlan& plan) {
-  const int fd = bench::OpenSocket(0, true, 4 * 1024 * 1024);
+  const int fd = bench::OpenSocket(0, true, bench::kReceiveBuffer);
   if (fd < 0) return {};
   const net::sock::Handle handle = fd;
   net::TIdBytes data;
@@ -150,6 +158,18 @@ bench::Throughput SpinHandOverReceive(const std::vector<std::vector<std::uint8_t
 
 }  // namespace
 
+// The largest receive buffer among the tool's listening sockets, as the
+// system reports it.
+int ToolReceiveBuffer() {
+  int largest = 0;
+  for (const auto& binding : app::Form1->UDPServer->Bindings()) {
+    int size = 0;
+    if (binding && binding->HandleAllocated && net::sock::GetOption(binding->Handle, net::sock::Option::ReceiveBuffer, size))
+      largest = std::max(largest, size);
+  }
+  return largest;
+}
+
 int main(int argc, char** argv) {
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication application(argc, argv);
@@ -158,13 +178,16 @@ int main(int argc, char** argv) {
   plan.seconds = 1.0;
   bench::Rounds raw, serial, posted, spun, tool;
   const int rounds = 7;
+  std::string problem;
+  int buffers[5] = {};  // tool, recvfrom, one thread, looking, posting
   for (int round = 0; round < rounds; ++round) {
     const bench::Throughput r = bench::PlainReceive(60080, pool, plan);
     if (!bench::StartApp()) {
       std::printf("the tool's endpoints did not come up\n");
+      bench::ResultError("flood throughput", "datagrams/s", "the tool's endpoints did not come up");
       return 1;
     }
-    // The tool's list holds the pool's devices when the floors run, as it
+    // The tool's list holds the pool's devices when the others run, as it
     // does for most of the tool's own run.
     const bench::Throughput t = bench::AppReceive(pool, plan);
     const bench::Throughput one = SerialReceive(pool, plan);
@@ -185,33 +208,56 @@ int main(int argc, char** argv) {
       bench::SendPlan toFloor = plan;
       toFloor.port = handOver.Port();
       post = bench::LoopReceive(pool, toFloor, [&] { return handOver.Handled(); });
+      post.receiveBuffer = handOver.ReceiveBuffer();
     }
-    std::printf("round %d: recvfrom %.0f/s, tool %.0f/s (devices %d); one thread %.0f/s; "
-                "hand-overs: looking %.0f/s, posting %.0f/s\n",
-                round + 1, r.rate(), t.rate(), bench::AppDeviceCount(), one.rate(), spin.rate(), post.rate());
+    if (round == 0) {
+      buffers[0] = ToolReceiveBuffer(), buffers[1] = r.receiveBuffer, buffers[2] = one.receiveBuffer;
+      buffers[3] = spin.receiveBuffer, buffers[4] = post.receiveBuffer;
+    }
+    std::printf("round %d: recvfrom %.0f/s, tool %.0f/s (handled %lld of %lld sent, devices %d); "
+                "one thread %.0f/s (%lld of %lld); hand-overs: looking %.0f/s, posting %.0f/s\n",
+                round + 1, r.rate(), t.rate(), t.handled, t.sent, bench::AppDeviceCount(), one.rate(), one.handled,
+                one.sent, spin.rate(), post.rate());
     bench::StopApp();
+    // A round in which a receiver handled nothing measured nothing.
+    if (problem.empty() && (t.handled == 0 || one.handled == 0 || r.handled == 0))
+      problem = bench::Format("round %d: handled nothing (tool %lld, one thread %lld, recvfrom %lld of %lld sent)",
+                              round + 1, t.handled, one.handled, r.handled, t.sent);
     raw.Add(r.rate());
     tool.Add(t.rate());
     serial.Add(one.rate());
     spun.Add(spin.rate());
     posted.Add(post.rate());
   }
+  std::printf("receive buffers granted (bytes): tool %d, recvfrom %d, one thread %d, looking %d, posting %d\n",
+              buffers[0], buffers[1], buffers[2], buffers[3], buffers[4]);
+  if (problem.empty() && !(buffers[1] == buffers[0] && buffers[2] == buffers[0]))
+    problem = bench::Format("unequal receive buffers: tool %d, recvfrom %d, one thread %d", buffers[0], buffers[1],
+                            buffers[2]);
   std::printf("medians of %d rounds [range], datagrams/s:\n", rounds);
   std::printf("  recvfrom                  %s\n", raw.Text("%.0f").c_str());
-  std::printf("  tool                      %s\n", tool.Text("%.0f").c_str());
+  std::printf("  tool                      %s  (%.2f x recvfrom)\n", tool.Text("%.0f").c_str(),
+              tool.median() / raw.median());
   std::printf("  one thread, no hand-over  %s  (%.2f x recvfrom)\n", serial.Text("%.0f").c_str(),
               serial.median() / raw.median());
-  std::printf("  hand-over, looking        %s\n", spun.Text("%.0f").c_str());
-  std::printf("  hand-over, posting        %s\n", posted.Text("%.0f").c_str());
-  // The floor is the better of the two minimal hand-overs: what the
-  // contract's two threads reach when they do nothing but hand over and run
-  // the read event.
-  const bench::Rounds& floor = spun.median() >= posted.median() ? spun : posted;
-  bench::ResultWithFloor("flood throughput", "datagrams/s", tool.median(), raw.median(), floor.median(), 0.8, 1.25,
-                         true,
-                         bench::Format("rounds: tool %s, floor %s, recvfrom %s, one thread %s",
-                                       tool.Text("%.0f").c_str(), floor.Text("%.0f").c_str(),
-                                       raw.Text("%.0f").c_str(), serial.Text("%.0f").c_str()),
-                         bench::Better::Higher);
-  return 0;
+  std::printf("  hand-over, looking        %s  (comparison only)\n", spun.Text("%.0f").c_str());
+  std::printf("  hand-over, posting        %s  (comparison only)\n", posted.Text("%.0f").c_str());
+  // The tool against the one-thread figure, which is also its bound: beaten
+  // by more than the rounds' spread, the measurement is wrong, not the tool
+  // fast.
+  bench::Figure f;
+  f.name = "flood throughput";
+  f.unit = "datagrams/s";
+  f.tool = tool.median();
+  f.reference = serial.median();
+  f.goal = 0.8;
+  f.better = bench::Better::Higher;
+  f.floor = serial.median();
+  f.spread = serial.range();
+  f.problem = problem;
+  f.note = bench::Format("reference: one thread; rounds: tool %s, one thread %s, recvfrom %s (tool %.2f x recvfrom)",
+                         tool.Text("%.0f").c_str(), serial.Text("%.0f").c_str(), raw.Text("%.0f").c_str(),
+                         raw.median() > 0 ? tool.median() / raw.median() : 0);
+  bench::Judge(f);
+  return bench::ExitCode();
 }

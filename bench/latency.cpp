@@ -40,6 +40,12 @@ namespace {
 constexpr int kRounds = 7;
 constexpr int kSamplesPerRound = 1000;
 constexpr auto kPause = std::chrono::microseconds(500);
+// How long an answer is waited for, and how many time-outs of one target a
+// round waits through: after that the target is asked no more in the round
+// and each of its remaining answers counts as a time-out of the whole wait,
+// so a target that never answers neither hides nor stretches the run.
+constexpr int kWaitMs = 1000;
+constexpr int kTimeOutsWaited = 3;
 
 // Waits (bounded) for a datagram whose kind byte is `kind` (any datagram
 // for -1); returns its arrival time in microseconds, or a negative value on
@@ -48,15 +54,18 @@ double AwaitKind(int fd, int kind) {
   std::uint8_t buffer[2048];
   for (int tries = 0; tries < 16; ++tries) {
     pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, 1000) <= 0) return -1;
+    if (::poll(&p, 1, kWaitMs) <= 0) return -1;
     const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
     if (kind < 0 || (n > 3 && buffer[3] == kind)) return bench::NowMicros();
   }
   return -1;
 }
 
+// One answer asked for. A time-out is kept, as an answer that took the
+// whole wait: it is the slowest kind there is, and a percentile must see it.
 struct Sample {
   double sent = 0, arrived = 0;
+  bool timedOut = false;
 };
 
 // Where one kind of answer is asked for: the socket it is asked from, the
@@ -76,6 +85,7 @@ struct Target {
 // them all alike, and so does a processor that has slept long.
 std::vector<std::vector<Sample>> Measure(const std::vector<Target>& targets, const std::vector<std::uint8_t>& packet) {
   std::vector<std::vector<Sample>> samples(targets.size());
+  std::vector<int> timeOuts(targets.size(), 0);
   std::atomic<bool> done{false};
   std::thread measure([&] {
     for (int i = 0; i < kSamplesPerRound; ++i) {
@@ -85,9 +95,20 @@ std::vector<std::vector<Sample>> Measure(const std::vector<Target>& targets, con
         const std::size_t t = (static_cast<std::size_t>(i) + k) % targets.size();
         Sample s;
         s.sent = bench::NowMicros();
+        if (timeOuts[t] >= kTimeOutsWaited) {
+          s.arrived = s.sent + kWaitMs * 1000.0;
+          s.timedOut = true;
+          samples[t].push_back(s);
+          continue;
+        }
         bench::SendTo(targets[t].fd, targets[t].ip, targets[t].port, packet);
         s.arrived = AwaitKind(targets[t].fd, targets[t].kind);
-        if (s.arrived > 0) samples[t].push_back(s);
+        if (s.arrived <= 0) {
+          s.arrived = bench::NowMicros();
+          s.timedOut = true;
+          ++timeOuts[t];
+        }
+        samples[t].push_back(s);
         std::this_thread::sleep_for(kPause);
       }
     }
@@ -102,6 +123,19 @@ std::vector<double> Latencies(const std::vector<Sample>& samples) {
   std::vector<double> v;
   for (const Sample& s : samples) v.push_back(s.arrived - s.sent);
   return v;
+}
+
+// The answers that arrived, for the breakdowns (which pair them with time
+// stamps taken inside, one per answer).
+std::vector<Sample> Answered(const std::vector<Sample>& samples) {
+  std::vector<Sample> v;
+  for (const Sample& s : samples)
+    if (!s.timedOut) v.push_back(s);
+  return v;
+}
+
+int TimeOuts(const std::vector<Sample>& samples) {
+  return static_cast<int>(std::count_if(samples.begin(), samples.end(), [](const Sample& s) { return s.timedOut; }));
 }
 
 // Time stamps taken inside the tool from outside its code: the GUI thread's
@@ -167,7 +201,10 @@ constexpr double kSlow = 150;
 struct LatencyRounds {
   bench::Rounds median, p99;
   std::vector<double> all;
-  void Add(const std::vector<double>& latencies) {
+  int timeOuts = 0;
+  void Add(const std::vector<Sample>& samples) {
+    timeOuts += TimeOuts(samples);
+    const std::vector<double> latencies = Latencies(samples);
     median.Add(bench::Median(latencies));
     p99.Add(bench::Percentile(latencies, 99));
     all.insert(all.end(), latencies.begin(), latencies.end());
@@ -230,6 +267,7 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   if (!bench::StartApp()) {
     std::printf("the tool's endpoints did not come up\n");
+    bench::ResultError("answer latency median", "us", "the tool's endpoints did not come up");
     return 1;
   }
   // The device: one socket on a system-chosen port that announces and
@@ -240,6 +278,7 @@ int main(int argc, char** argv) {
   bench::RunLoopUntil([] { return bench::AppDeviceCount() == 1 && app::Form1->ListBox1->ItemIndex() == 0; }, 3);
   if (bench::AppDeviceCount() != 1 || !app::Form1->Panel1->isEnabled()) {
     std::printf("the first announcement did not select the device\n");
+    bench::ResultError("answer latency median", "us", "the tool did not list and select the announcing device");
     return 1;
   }
   // A write in progress, as the write button starts it, except that the
@@ -283,7 +322,6 @@ int main(int argc, char** argv) {
   LatencyRounds toolTimes, floorTimes, pathTimes, echoTimes;
   Breakdown toolParts;
   FloorBreakdown floorParts;
-  bool complete = true;
   for (int round = 0; round < kRounds; ++round) {
     stamps.Clear();
     floor.TakeStamps();
@@ -293,10 +331,8 @@ int main(int argc, char** argv) {
                                   {echoClient, "127.0.0.1", echo.Port(), -1}},
                                  announced[0]);
     bench::RunLoopFor(0.01);
-    const auto& tool = answers[0];
-    const auto& viaFloor = answers[1];
-    const auto& viaPath = answers[2];
-    const auto& viaEcho = answers[3];
+    const auto tool = Answered(answers[0]);
+    const auto viaFloor = Answered(answers[1]);
     for (std::size_t i = 0; i < tool.size() && i < stamps.entered.size() && i < stamps.left.size(); ++i) {
       // The wake-up this answer's call came through: the last one before it started.
       double wake = -1;
@@ -313,15 +349,16 @@ int main(int argc, char** argv) {
     }
     floorParts.Add(viaFloor, floor.TakeStamps());
 
-    complete = complete && tool.size() == kSamplesPerRound;
-    toolTimes.Add(Latencies(tool));
-    floorTimes.Add(Latencies(viaFloor));
-    pathTimes.Add(Latencies(viaPath));
-    echoTimes.Add(Latencies(viaEcho));
-    std::printf("round %d: median / p99 us: tool %.1f / %.1f, floor %.1f / %.1f, path %.1f / %.1f, echo %.1f / %.1f\n",
+    toolTimes.Add(answers[0]);
+    floorTimes.Add(answers[1]);
+    pathTimes.Add(answers[2]);
+    echoTimes.Add(answers[3]);
+    std::printf("round %d: median / p99 us: tool %.1f / %.1f, floor %.1f / %.1f, path %.1f / %.1f, echo %.1f / %.1f; "
+                "time-outs: tool %d, floor %d, path %d, echo %d\n",
                 round + 1, toolTimes.median.values.back(), toolTimes.p99.values.back(),
                 floorTimes.median.values.back(), floorTimes.p99.values.back(), pathTimes.median.values.back(),
-                pathTimes.p99.values.back(), echoTimes.median.values.back(), echoTimes.p99.values.back());
+                pathTimes.p99.values.back(), echoTimes.median.values.back(), echoTimes.p99.values.back(),
+                TimeOuts(answers[0]), TimeOuts(answers[1]), TimeOuts(answers[2]), TimeOuts(answers[3]));
   }
   app::Form1->HandOverObject().removeEventFilter(&stamps);
   bench::StopApp();
@@ -329,8 +366,8 @@ int main(int argc, char** argv) {
 
   std::printf("medians of %d rounds of %d answers [range of the rounds]:\n", kRounds, kSamplesPerRound);
   const auto line = [](const char* name, const LatencyRounds& r, const char* what) {
-    std::printf("  %-6s median %s us, p99 %.1f us (rounds %s), over %.0f us: %.1f %%%s\n", name,
-                r.median.Text().c_str(), r.AllP99(), r.p99.Text().c_str(), kSlow, r.SlowPercent(), what);
+    std::printf("  %-6s median %s us, p99 %.1f us (rounds %s), over %.0f us: %.1f %%, time-outs %d%s\n", name,
+                r.median.Text().c_str(), r.AllP99(), r.p99.Text().c_str(), kSlow, r.SlowPercent(), r.timeOuts, what);
   };
   line("tool", toolTimes, "");
   line("floor", floorTimes, "  (receiving thread -> Qt event loop -> answer)");
@@ -339,22 +376,52 @@ int main(int argc, char** argv) {
   toolParts.Print("tool, where an answer's time goes (medians):");
   floorParts.Print("floor, where an answer's time goes (medians):");
 
+  // The tool's time-outs are in its figures, as answers that took the whole
+  // wait. The echo's and the floor's would make the tool look better than
+  // it is (a slower reference, a slower floor), so any of them makes the
+  // figures an error; so does a tool that answered nothing at all.
+  std::string problem;
+  if (toolTimes.timeOuts == kRounds * kSamplesPerRound)
+    problem = "the tool answered none of the announcements";
+  else if (echoTimes.timeOuts > 0 || floorTimes.timeOuts > 0)
+    problem = bench::Format("time-outs of the references: echo %d, floor %d", echoTimes.timeOuts, floorTimes.timeOuts);
+  const std::string toolTimeOuts = bench::Format("tool time-outs %d (each counted as an answer after the whole wait); ",
+                                                 toolTimes.timeOuts);
   // Against the echo; where the design's floor already misses 3 x, the tool
   // is held to within 1.25 x of the floor.
   const bench::Rounds &t = toolTimes.median, &f = floorTimes.median, &e = echoTimes.median;
-  bench::ResultWithFloor("answer latency median", "us", t.median(), e.median(), f.median(), 3, 1.25, complete,
-                         bench::Format("rounds: tool %s, floor %s, echo %s", t.Text().c_str(), f.Text().c_str(),
-                                       e.Text().c_str()));
-  bench::ResultWithFloor(
-      "answer latency p99", "us", toolTimes.AllP99(), echoTimes.AllP99(), floorTimes.AllP99(), 3, 1.25, complete,
-      bench::Format("all %d answers of each; over %.0f us: tool %.1f %%, floor %.1f %%, echo %.1f %%; rounds' own: "
-                    "tool %s, floor %s, echo %s",
-                    kRounds * kSamplesPerRound, kSlow, toolTimes.SlowPercent(), floorTimes.SlowPercent(),
-                    echoTimes.SlowPercent(), toolTimes.p99.Text().c_str(), floorTimes.p99.Text().c_str(),
-                    echoTimes.p99.Text().c_str()));
-  // For comparison only: the same network path answered by one thread.
+  bench::Figure median;
+  median.name = "answer latency median";
+  median.unit = "us";
+  median.tool = t.median();
+  median.reference = e.median();
+  median.goal = 3;
+  median.floor = f.median();
+  median.spread = f.range();
+  median.problem = problem;
+  median.note = toolTimeOuts + bench::Format("rounds: tool %s, floor %s, echo %s", t.Text().c_str(), f.Text().c_str(),
+                                             e.Text().c_str());
+  bench::Judge(median);
+  bench::Figure p99 = median;
+  p99.name = "answer latency p99";
+  p99.tool = toolTimes.AllP99();
+  p99.reference = echoTimes.AllP99();
+  p99.floor = floorTimes.AllP99();
+  p99.spread = floorTimes.p99.range();
+  p99.note = toolTimeOuts +
+             bench::Format("all %d answers of each; over %.0f us: tool %.1f %%, floor %.1f %%, echo %.1f %%; rounds' "
+                           "own: tool %s, floor %s, echo %s",
+                           kRounds * kSamplesPerRound, kSlow, toolTimes.SlowPercent(), floorTimes.SlowPercent(),
+                           echoTimes.SlowPercent(), toolTimes.p99.Text().c_str(), floorTimes.p99.Text().c_str(),
+                           echoTimes.p99.Text().c_str());
+  bench::Judge(p99);
+  // For comparison only: the same network path answered by one thread. Its
+  // time-outs make the line an error all the same.
   const double toolMedian = toolTimes.median.median(), pathMedian = pathTimes.median.median();
-  std::printf("RESULT|answer latency median vs same path|us|%.6g|%.6g|%.3f|(no goal)|-|path rounds %s\n",
-              toolMedian, pathMedian, pathMedian > 0 ? toolMedian / pathMedian : 0, pathTimes.median.Text().c_str());
-  return 0;
+  const std::string pathVerdict =
+      pathTimes.timeOuts > 0 ? bench::Format("ERROR: the path timed out %d times", pathTimes.timeOuts) : "-";
+  std::printf("RESULT|answer latency median vs same path|us|%.6g|%.6g|%.3f|(no goal)|%s|path rounds %s\n", toolMedian,
+              pathMedian, pathMedian > 0 ? toolMedian / pathMedian : 0, pathVerdict.c_str(),
+              pathTimes.median.Text().c_str());
+  return pathTimes.timeOuts > 0 ? 1 : bench::ExitCode();
 }

@@ -1,9 +1,10 @@
 // Start until the main window is shown with both receivers active, against a
-// minimal Qt window program on the same platform plugin. The same executable
-// plays the children ("--child-tool", "--child-window", and the floor
-// "--child-window-text FILE"); the parent starts them alternately and takes
-// the time from spawning the child to the moment the child reports
-// (CLOCK_MONOTONIC is shared by all processes).
+// minimal Qt window program on the same platform plugin. The tool's child is
+// this executable ("--child-tool"); the bare window and the floor (a window
+// showing the main window's texts) are bench_startup_window beside it, a
+// program linking Qt alone. Each run starts the three in an order that
+// rotates from run to run, and takes the time from spawning a child to the
+// moment it reports (CLOCK_MONOTONIC is shared by all processes).
 #include <QApplication>
 #include <QAbstractButton>
 #include <QFile>
@@ -25,106 +26,27 @@
 #include "app/form1.h"
 #include "app/form2.h"
 #include "bench/common.h"
+#include "bench/show_watch.h"
 
 extern char** environ;
 
 namespace {
 
-// The children tell on stdout when each step is done ("PHASE name time"),
-// in milliseconds of CLOCK_MONOTONIC, which the parent shares.
-void Phase(const char* what) {
-  std::printf("PHASE %s %.3f\n", what, bench::NowMicros() / 1000);
-  std::fflush(stdout);
-}
-
-// Reports the time once the watched window has been shown and painted for
-// the first time ("SHOWN time ready"), then ends the program.
-class ShowWatch : public QObject {
- public:
-  ShowWatch(QWidget* window, std::function<bool()> ready) : window_(window), ready_(std::move(ready)) {
-    window->installEventFilter(this);
-  }
-  bool eventFilter(QObject*, QEvent* e) override {
-    if (e->type() == QEvent::Show && !shown_) {
-      shown_ = true;
-      Phase("show-event");
-      // Runs right after the show event (and its handler) is done.
-      QTimer::singleShot(0, [this] {
-        Phase("show-handled");
-        Report();
-      });
-    }
-    if (e->type() == QEvent::Paint && !painted_) {
-      painted_ = true;
-      QTimer::singleShot(0, [this] {
-        Phase("first-paint");
-        Report();
-      });
-    }
-    return false;
-  }
-
- private:
-  void Report() {
-    if (++steps_ < 2 || reported_) return;
-    reported_ = true;
-    std::printf("SHOWN %.3f %d\n", bench::NowMicros(), ready_() ? 1 : 0);
-    std::fflush(stdout);
-    window_->removeEventFilter(this);
-    QCoreApplication::quit();
-  }
-  QWidget* window_;
-  std::function<bool()> ready_;
-  bool shown_ = false, painted_ = false, reported_ = false;
-  int steps_ = 0;  // how many of the two steps (show handled, first paint) are done
-};
-
 int ChildTool(int argc, char** argv) {
-  Phase("main");
+  bench::Phase("main");
   QApplication application(argc, argv);
-  Phase("application");
+  bench::Phase("application");
   app::Form1 = new app::TForm1();
-  Phase("Form1");
+  bench::Phase("Form1");
   app::Form2 = new app::TForm2();
-  Phase("Form2");
-  ShowWatch watch(app::Form1, [] {
+  bench::Phase("Form2");
+  bench::ShowWatch watch(app::Form1, [] {
     return app::Form1->UDPServer->Active() && app::Form1->IdIPMCastClient1->Active();
   });
   QTimer::singleShot(0, app::Form1, [] { app::Form1->show(); });
   QTimer::singleShot(10000, [] { QCoreApplication::quit(); });
   QApplication::exec();
   bench::StopApp();
-  return 0;
-}
-
-// A bare window, or (with `texts`, a file written by CollectTexts) a window
-// showing the main window's texts in its faces at their places, as plain
-// labels: the texts the design fixes, without the tool.
-int ChildWindow(int argc, char** argv, const char* texts) {
-  Phase("main");
-  QApplication application(argc, argv);
-  Phase("application");
-  auto* window = new QWidget();
-  window->setWindowTitle(QStringLiteral("window"));
-  window->resize(548, 434);
-  if (texts) {
-    QFile file(QString::fromLocal8Bit(texts));
-    if (!file.open(QIODevice::ReadOnly)) return 1;
-    while (!file.atEnd()) {
-      const QStringList fields = QString::fromUtf8(file.readLine()).chopped(1).split(QLatin1Char('\t'));
-      if (fields.size() != 7) continue;
-      QFont font(fields[5]);
-      font.setPixelSize(fields[4].toInt());
-      auto* label = new QLabel(fields[6], window);
-      label->setFont(font);
-      label->setGeometry(fields[0].toInt(), fields[1].toInt(), fields[2].toInt(), fields[3].toInt());
-    }
-  }
-  ShowWatch watch(window, [] { return true; });
-  QTimer::singleShot(0, window, [window] { window->show(); });
-  QTimer::singleShot(10000, [] { QCoreApplication::quit(); });
-  QApplication::exec();
-  delete window;
   return 0;
 }
 
@@ -165,19 +87,21 @@ std::string CollectTexts(const char* self) {
 // Phases of one child run: name and milliseconds since the spawn.
 using Phases = std::vector<std::pair<std::string, double>>;
 
-// Spawns this program as a child and returns microseconds until it reported.
-double RunChild(const char* self, const char* mode, bool& ready, Phases* phases = nullptr,
+// Spawns `program` with up to two arguments and returns microseconds until
+// it reported, or -1 when it did not (it failed to start or to show).
+double RunChild(const std::string& program, const char* mode, bool& ready, Phases* phases = nullptr,
                 const char* argument = nullptr) {
+  ready = false;
   int out[2];
   if (::pipe(out) != 0) return -1;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_addclose(&actions, out[0]);
-  char* args[] = {const_cast<char*>(self), const_cast<char*>(mode), const_cast<char*>(argument), nullptr};
+  char* args[] = {const_cast<char*>(program.c_str()), const_cast<char*>(mode), const_cast<char*>(argument), nullptr};
   pid_t pid = 0;
   const double t0 = bench::NowMicros();
-  const int rc = posix_spawn(&pid, self, &actions, nullptr, args, environ);
+  const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, args, environ);
   posix_spawn_file_actions_destroy(&actions);
   ::close(out[1]);
   if (rc != 0) {
@@ -191,6 +115,8 @@ double RunChild(const char* self, const char* mode, bool& ready, Phases* phases 
   ::close(out[0]);
   int status = 0;
   ::waitpid(pid, &status, 0);
+  // A child that reported and then crashed or failed did not do its work.
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
   if (phases) {
     phases->clear();
     std::size_t from = 0;
@@ -210,32 +136,53 @@ double RunChild(const char* self, const char* mode, bool& ready, Phases* phases 
   return t1 - t0;
 }
 
+
+// The minimal window program, beside this one.
+std::string WindowProgram(const char* self) {
+  char path[4096] = {};
+  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+  std::string here = n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string(self);
+  const auto slash = here.rfind('/');
+  return (slash == std::string::npos ? std::string(".") : here.substr(0, slash)) + "/bench_startup_window";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
   if (argc > 1 && std::strcmp(argv[1], "--child-tool") == 0) return ChildTool(1, argv);
-  if (argc > 1 && std::strcmp(argv[1], "--child-window") == 0) return ChildWindow(1, argv, nullptr);
-  if (argc > 2 && std::strcmp(argv[1], "--child-window-text") == 0) return ChildWindow(1, argv, argv[2]);
   const std::string texts = CollectTexts(argv[0]);
   if (texts.empty()) {
     std::printf("the main window's texts could not be collected\n");
+    bench::ResultError("start to main window shown", "ms", "the main window's texts could not be collected");
     return 1;
   }
+  const std::string self = argv[0];
+  const std::string windowProgram = WindowProgram(argv[0]);
 
   constexpr int kRuns = 9;
   bench::Rounds tool, window, text;
-  bool allReady = true;
+  int toolFailed = 0, toolNotReady = 0, windowFailed = 0, textFailed = 0;
   // The tool's phases, in the order they come, each with its runs' times.
   std::vector<std::pair<std::string, std::vector<double>>> phases;
   for (int i = 0; i < kRuns; ++i) {
+    // The order of the three children rotates, so that none always starts
+    // right after another (with its files in the cache) or first.
+    double w = -1, t = -1, x = -1;
     bool ready = false;
-    const double w = RunChild(argv[0], "--child-window", ready);
     Phases toolPhases;
-    const double t = RunChild(argv[0], "--child-tool", ready, &toolPhases);
-    bool unused = false;
-    const double x = RunChild(argv[0], "--child-window-text", unused, nullptr, texts.c_str());
-    allReady = allReady && ready && t > 0;
+    for (int k = 0; k < 3; ++k) {
+      bool unused = false;
+      switch ((i + k) % 3) {
+        case 0: w = RunChild(windowProgram, nullptr, unused); break;
+        case 1: t = RunChild(self, "--child-tool", ready, &toolPhases); break;
+        default: x = RunChild(windowProgram, texts.c_str(), unused); break;
+      }
+    }
+    if (t < 0) ++toolFailed;
+    else if (!ready) ++toolNotReady;
+    if (w < 0) ++windowFailed;
+    if (x < 0) ++textFailed;
     if (w > 0) window.Add(w / 1000);
     if (t > 0) tool.Add(t / 1000);
     if (x > 0) text.Add(x / 1000);
@@ -244,8 +191,10 @@ int main(int argc, char** argv) {
       if (it == phases.end()) it = phases.insert(phases.end(), {name, {}});
       it->second.push_back(ms);
     }
-    std::printf("run %d: minimal window %.1f ms, tool %.1f ms, window with its texts %.1f ms%s\n", i + 1, w / 1000,
-                t / 1000, x / 1000, ready ? "" : " (receivers not active)");
+    const char* order[] = {"window, tool, texts", "tool, texts, window", "texts, window, tool"};
+    std::printf("run %d (%s): minimal window %.1f ms, tool %.1f ms, window with its texts %.1f ms%s\n", i + 1,
+                order[i % 3], w / 1000, t / 1000, x / 1000,
+                t < 0 ? " (tool failed)" : ready ? "" : " (receivers not active)");
   }
   std::printf("medians of %d runs [range]: minimal window %s ms, tool %s ms, window with its texts %s ms\n", kRuns,
               window.Text().c_str(), tool.Text().c_str(), text.Text().c_str());
@@ -256,13 +205,28 @@ int main(int argc, char** argv) {
     std::printf("  %-14s %6.1f  (+%.1f)\n", name.c_str(), at, at - before);
     before = at;
   }
+  // Every run of every child must have shown its window (and the tool its
+  // receivers active): a child that failed measured nothing.
+  std::string problem;
+  if (toolFailed + toolNotReady + windowFailed + textFailed > 0)
+    problem = bench::Format("of %d runs failed: tool %d (receivers not active in %d more), minimal window %d, "
+                            "window with its texts %d",
+                            kRuns, toolFailed, toolNotReady, windowFailed, textFailed);
   // The floor: a window that shows the design's texts in the design's faces
   // loads the font configuration and those faces and draws every glyph, which
   // the bare window never does.
-  bench::ResultWithFloor("start to main window shown", "ms", tool.median(), window.median(), text.median(), 1.3,
-                         1.25, allReady,
-                         bench::Format("runs: tool %s, minimal window %s, window with its texts (floor) %s",
-                                       tool.Text().c_str(), window.Text().c_str(), text.Text().c_str()));
+  bench::Figure f;
+  f.name = "start to main window shown";
+  f.unit = "ms";
+  f.tool = tool.median();
+  f.reference = window.median();
+  f.goal = 1.3;
+  f.floor = text.median();
+  f.spread = text.range();
+  f.problem = problem;
+  f.note = bench::Format("runs: tool %s, minimal window %s, window with its texts (floor) %s", tool.Text().c_str(),
+                         window.Text().c_str(), text.Text().c_str());
+  bench::Judge(f);
   std::remove(texts.c_str());
-  return 0;
+  return bench::ExitCode();
 }
