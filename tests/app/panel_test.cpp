@@ -303,7 +303,7 @@ TEST_F(AppTest, TheIdentityIsShownWholeWithItsRightEdgeInPlace) {
   // first width would show a digit of the identity, one that grew rightwards
   // would run past the panel's column of edits.
   Announce(kDevA, Config(1));
-  Announce(0xFFFFFFFFFFFFFFFFull, Config(2));  // the longest identity: sixteen digits
+  Announce(0xFEDCBA9876543210ull, Config(2));  // a longest identity: sixteen digits
   for (int line : {1, 0}) {
     ClickLine(f1->ListBox1, line);
     const QString shown = f1->lblIdent->text();
