@@ -298,11 +298,18 @@ TEST_F(AppTest, PastedNonHexadecimalTextReportsTheConversionError) {
   EXPECT_FALSE(f1->Button1->isEnabled());
 }
 
-TEST_F(AppTest, ReceivedTextsReachWidgetsAsPlainText) {
-  auto c = Config(1);
-  device::DeviceNameFromText(c, "<b>x</b><img src=a>");
-  Announce(kDevA, c);
-  EXPECT_EQ(f1->edtDeviceName->text(), "<b>x</b><img src=a>");
-  EXPECT_EQ(f1->lblIdent->textFormat(), Qt::PlainText);
-  EXPECT_EQ(f1->Label15->textFormat(), Qt::PlainText);
+TEST_F(AppTest, TheIdentityIsShownWholeWithItsRightEdgeInPlace) {
+  // The identity label grows leftwards with its text: one that kept its
+  // first width would show a digit of the identity, one that grew rightwards
+  // would run past the panel's column of edits.
+  Announce(kDevA, Config(1));
+  Announce(0xFEDCBA9876543210ull, Config(2));  // a longest identity: sixteen digits
+  for (int line : {1, 0}) {
+    ClickLine(f1->ListBox1, line);
+    const QString shown = f1->lblIdent->text();
+    EXPECT_EQ(shown, f1->ListBox1->Item(line));
+    EXPECT_EQ(f1->lblIdent->geometry().right(), 361 + 8 - 1) << shown.toStdString();
+    EXPECT_GE(f1->lblIdent->width(), f1->lblIdent->fontMetrics().horizontalAdvance(shown)) << shown.toStdString();
+    EXPECT_GT(f1->lblIdent->x(), f1->Label1->geometry().right()) << "clear of its caption";
+  }
 }

@@ -149,12 +149,6 @@ TEST(DeviceNameField, ChineseNamesTravelInCodePage936) {
   EXPECT_EQ(DeviceNameToText(c), "一号泵站");
 }
 
-TEST(AutoIPField, AnyNonZeroIsOnAndTheToolWritesOne) {
-  EXPECT_TRUE(AutoIPToChecked(2));
-  EXPECT_FALSE(AutoIPToChecked(0));
-  EXPECT_EQ(AutoIPFromChecked(AutoIPToChecked(2)), 1);
-}
-
 TEST(RecordCompareAndCopy, RawBytesOnlyAndHAddrFormatUntouched) {
   NetConfig a = zeroed();
   NetConfig b = zeroed();

@@ -23,7 +23,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import devsim_test as dt  # noqa: E402  (the simulator test's packet helpers and Sim)
 import isolation  # noqa: E402
 
-check, packet, config, Sim = dt.check, dt.packet, dt.config, dt.Sim
+check, packet, config, Sim, again_until = dt.check, dt.packet, dt.config, dt.Sim, dt.again_until
 BASE = dt.BASE
 CLI = SIM = None
 TMP = tempfile.mkdtemp(prefix="orven-cli-test-")
@@ -37,6 +37,14 @@ def cli(*args, timeout=60):
     """Runs orven-cli; returns (exit code, stdout, stderr)."""
     p = subprocess.run([*CLI, *args], capture_output=True, text=True, timeout=timeout)
     return p.returncode, p.stdout, p.stderr
+
+
+def listed(out):
+    """The devices of a JSON listing by identity ({} for anything else)."""
+    try:
+        return {d["identity"]: d for d in json.loads(out)}
+    except (ValueError, TypeError, KeyError):
+        return {}
 
 
 def show_sockets():
@@ -93,7 +101,13 @@ def test_list():
     good = packet(0xFF, 0x77, config("坏", "192.168.9.9"))
     for junk in (packet(0xFF, 0x77, config("坏", "192.168.9.9"), good_crc=False), good[:50], b"", packet(0x5A, 0x78, good[12:72])):
         tx.sendto(junk, ("255.255.255.255", 60080))
-    rc, out, err = cli("list", "--seconds", "2", "--format", "json", "--pcap", os.path.join(TMP, "list.pcap"))
+    def all_heard(result):
+        got = listed(result[1])
+        return all(got.get(ident(i), {}).get("announcements", 0) >= 2
+                   and got[ident(i)].get("heard_via") == ("both" if i < 4 else "broadcast") for i in range(6))
+
+    rc, out, err = again_until(
+        lambda: cli("list", "--seconds", "2", "--format", "json", "--pcap", os.path.join(TMP, "list.pcap")), all_heard)
     check(rc == 0, f"list json exit 0, got {rc}: {err}") or show_sockets()
     devices = json.loads(out) if rc == 0 else []
     by_ident = {d["identity"]: d for d in devices}
@@ -110,14 +124,22 @@ def test_list():
 
     # A name that needs quoting in CSV, announced beside the simulators.
     odd = '北区,"1"号'
-    proc = subprocess.Popen([*CLI, "list", "--seconds", "1.5", "--format", "csv"], stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, text=True)
-    deadline = time.monotonic() + 30
-    while proc.poll() is None and time.monotonic() < deadline:  # announced until the listing ends
-        tx.sendto(packet(0xFF, 0x99, config(odd, "192.168.1.99")), ("255.255.255.255", 60080))
-        time.sleep(0.2)
-    out, err = proc.communicate(timeout=30)
-    rc = proc.returncode
+
+    def csv_listing():
+        proc = subprocess.Popen([*CLI, "list", "--seconds", "1.5", "--format", "csv"], stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, text=True)
+        deadline = time.monotonic() + 30
+        while proc.poll() is None and time.monotonic() < deadline:  # announced until the listing ends
+            tx.sendto(packet(0xFF, 0x99, config(odd, "192.168.1.99")), ("255.255.255.255", 60080))
+            time.sleep(0.2)
+        out, err = proc.communicate(timeout=30)
+        return proc.returncode, out, err
+
+    def csv_all_heard(result):
+        heard = {r.get("identity") for r in csv.DictReader(io.StringIO(result[1], newline=""))}
+        return heard >= set(by_ident) | {"00000000000099"}
+
+    rc, out, err = again_until(csv_listing, csv_all_heard)
     check(rc == 0 and out.startswith("identity,source_address,"), f"csv with a header row: {rc} {err}")
     rows = list(csv.DictReader(io.StringIO(out, newline="")))
     quoted = [r for r in rows if r["identity"] == "00000000000099"]
@@ -128,7 +150,9 @@ def test_list():
         d = by_ident.get(r["identity"], {})
         check(all(str(d.get(k)) == v for k, v in r.items() if k not in ("announcements", "source_port")),
               f"csv row equals the json object: {r}")
-    rc, out, err = cli("list", "--seconds", "1", "--format", "table")
+    # Six devices and the header; a seventh device would be a fault, a missed one is waited for.
+    rc, out, err = again_until(lambda: cli("list", "--seconds", "1", "--format", "table"),
+                               lambda result: len(result[1].splitlines()) >= 7)
     lines = out.splitlines()
     check(rc == 0 and len(lines) == 7 and lines[0].split()[:2] == ["identity", "source_address"], f"table: {out}")
     # Columns aligned: every line has the 'name' column at the same display column as the header.
@@ -153,10 +177,11 @@ def test_set():
     rc, out, err = cli("set", ident(1), "--ip", "192.168.1.150", "--name", "新名字", "--dns2", "0.0.0.0",
                        "--mac5", "ab", "--pcap", pcap)
     check(rc == 0 and "confirmed" in out, f"set confirmed: {rc} {out} {err}")
-    line = sim.wait_line(lambda l: l.startswith("applied " + ident(1)), 3)
+    line = sim.wait_line(lambda l: l.startswith("applied " + ident(1)), 30)
     check(line is not None and "ip=192.168.1.150" in line and "name=新名字" in line, f"device applied it: {line}")
-    rc, out, _ = cli("list", "--seconds", "1.2", "--format", "json")
-    d = {x["identity"]: x for x in json.loads(out)}.get(ident(1), {})
+    rc, out, _ = again_until(lambda: cli("list", "--seconds", "1.2", "--format", "json"),
+                             lambda result: ident(1) in listed(result[1]))
+    d = listed(out).get(ident(1), {})
     check(d.get("ip") == "192.168.1.150" and d.get("dns2") == "" and d.get("mac", "").endswith(":AB:01")
           and d.get("mask") == "255.255.255.0" and d.get("server") == "192.168.1.10", f"other fields kept: {d}")
     r = subprocess.run(["tcpdump", "-r", pcap, "-nn"], capture_output=True, text=True)
@@ -439,8 +464,10 @@ def test_interface():
     b = Peer("vd", 0xB2, config("乙站", "192.168.1.32"))  # heard through vc
     try:
         for chosen, heard, other in (("va", 0xA1, 0xB2), ("10.9.1.1", 0xB2, 0xA1)):
-            rc, out, err = cli("list", "--seconds", "1.5", "--format", "json", "--interface", chosen)
-            got = {d["identity"]: d for d in json.loads(out)} if rc == 0 else {}
+            rc, out, err = again_until(
+                lambda: cli("list", "--seconds", "1.5", "--format", "json", "--interface", chosen),
+                lambda result: listed(result[1]).get("%014X" % heard, {}).get("heard_via") == "both")
+            got = listed(out) if rc == 0 else {}
             check(rc == 0 and list(got) == ["%014X" % heard], f"--interface {chosen} hears only its adapter: {rc} {list(got)} {err}")
             check(got.get("%014X" % heard, {}).get("heard_via") == "both", f"--interface {chosen}: group joined on it")
         port = a.sock.getsockname()[1]
@@ -477,9 +504,15 @@ def test_commissioning():
         rc, out, err = cli("set", other, "--ip", "10.30.0.2", "--mask", "255.255.255.0", "--gateway", "10.30.0.254")
         check(rc == 0, f"the other device moved into the range: {rc} {err}")
         plan, report, undo = (os.path.join(TMP, f) for f in ("site.csv", "report.csv", "undo.csv"))
+
+        def all_answered(result):
+            """Every device of the fleet and the stranger heard by verify (no "not heard" row)."""
+            rows = list(csv.DictReader(io.StringIO(result[1], newline="")))
+            heard = {r.get("identity") for r in rows if r.get("result") != "not heard"}
+            return heard >= {ident(i) for i in range(n)} | {other}
         args = ["plan", "--range", "10.30.0.0-10.30.0.40", "--mask", "255.255.255.0", "--gateway", "10.30.0.254",
                 "--name", '站{n},"{ident}"', "--only", ",".join(ident(i) for i in range(n)), "--seconds", "2"]
-        rc, out, err = cli(*args, "-o", plan)
+        rc, out, err = again_until(lambda: cli(*args, "-o", plan), lambda result: result[0] != 3)  # 3: one not heard
         rows = read_csv(plan) if rc == 0 else []
         want = ["10.30.0.1"] + ["10.30.0.%d" % h for h in range(4, 4 + n - 1)]  # .0 network, .2 taken, .3 ours
         check(rc == 0 and [r["ip"] for r in rows] == want and [r["identity"] for r in rows] == [ident(i) for i in range(n)],
@@ -497,7 +530,7 @@ def test_commissioning():
         check([(r["identity"], r["ip"]) for r in back] == [(ident(i), "192.168.1.%d" % (100 + i)) for i in range(n)],
               f"the undo file restores the addresses: {back[:2]}")
 
-        rc, out, err = cli("verify", plan, "--seconds", "2", "--format", "csv")
+        rc, out, err = again_until(lambda: cli("verify", plan, "--seconds", "2", "--format", "csv"), all_answered)
         seen = {r["identity"]: r["result"] for r in csv.DictReader(io.StringIO(out, newline=""))}
         check(rc == 0 and seen == {**{ident(i): "matches" for i in range(n)}, other: "extra"},
               f"verify: every device matches: {rc} {seen} {err}")
@@ -508,7 +541,7 @@ def test_commissioning():
 
         rc, out, err = cli("apply", undo, "--force", "--report", report)
         check(rc == 0 and out.count("confirmed") == n, f"the undo applied: {rc} {err[-300:]}")
-        rc, out, err = cli("verify", plan, "--seconds", "2", "--format", "csv")
+        rc, out, err = again_until(lambda: cli("verify", plan, "--seconds", "2", "--format", "csv"), all_answered)
         seen = {r["identity"]: r for r in csv.DictReader(io.StringIO(out, newline=""))}
         check(rc == 5 and all(seen.get(ident(i), {}).get("result") == "differs"
                               and "announced 192.168.1.%d" % (100 + i) in seen[ident(i)]["differences"]

@@ -40,6 +40,17 @@ def check(condition, what):
     return condition
 
 
+def again_until(run, done, seconds=30):
+    """Runs run() (a command that listens for a fixed time) again until done(its result) holds, for up to
+    `seconds`, and returns the last result: a loaded machine can miss an announcement in one short window;
+    on a quiet one the first run is the only one."""
+    deadline = time.monotonic() + seconds
+    while True:
+        result = run()
+        if done(result) or time.monotonic() >= deadline:
+            return result
+
+
 def crc16(data):
     crc = 0xFFFF
     for byte in data:

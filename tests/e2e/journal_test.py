@@ -65,7 +65,10 @@ def entries():
 
 
 def device(i):
-    rc, out, _ = cli("list", "--seconds", "1.5", "--format", "json")
+    def heard(result):
+        return result[0] == 0 and ident(i) in {x["identity"] for x in json.loads(result[1])}
+
+    rc, out, _ = dt.again_until(lambda: cli("list", "--seconds", "1.5", "--format", "json"), heard)
     return {x["identity"]: x for x in json.loads(out)}.get(ident(i), {}) if rc == 0 else {}
 
 
