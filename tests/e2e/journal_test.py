@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """End-to-end tests of the journal of writes: orven-cli set, history and undo
 against orven-devsim, inside the private network namespace. The journal lives
-in a temporary folder (XDG_STATE_HOME, LOCALAPPDATA under Wine).
+in a temporary folder (XDG_STATE_HOME); under Wine, in the prefix's own
+%LOCALAPPDATA%.
 
 Usage (only inside tools/isolated-net, or tools/wine-session for a Windows build):
     python3 tests/e2e/journal_test.py BUILD/cli/orven-cli BUILD/tools/devsim/orven-devsim
@@ -22,17 +23,27 @@ import isolation  # noqa: E402
 check, Sim, BASE = dt.check, dt.Sim, dt.BASE
 CLI = SIM = None
 WINE = bool(os.environ.get("ORVEN_EMULATOR"))
-STATE = tempfile.mkdtemp(prefix="orven-journal-test-")
-JOURNAL = os.path.join(STATE, "orven-setup", "journal.jsonl")
+STATE = JOURNAL = None  # the folder the journal's folder is made in, and its file
 
 
 def ident(i):
     return "%014X" % (BASE + i)
 
 
-def point_journal_at(folder):
-    os.environ["XDG_STATE_HOME"] = folder
-    os.environ["LOCALAPPDATA"] = ("Z:" + folder.replace("/", "\\")) if WINE else folder
+def find_state(runner):
+    """A temporary folder named in XDG_STATE_HOME; under Wine, which sets LOCALAPPDATA itself from the
+    prefix's profile, that folder of the prefix (emptied of any journal other tests left there)."""
+    global STATE, JOURNAL
+    if WINE:
+        local = subprocess.run([*runner, "cmd", "/c", "echo", "%LOCALAPPDATA%"], capture_output=True,
+                               text=True, timeout=120).stdout.strip()
+        STATE = subprocess.run([*runner, "winepath", "-u", local], capture_output=True, text=True,
+                               timeout=120).stdout.strip()
+        shutil.rmtree(os.path.join(STATE, "orven-setup"), ignore_errors=True)
+    else:
+        STATE = tempfile.mkdtemp(prefix="orven-journal-test-")
+        os.environ["XDG_STATE_HOME"] = STATE
+    JOURNAL = os.path.join(STATE, "orven-setup", "journal.jsonl")
 
 
 def cli(*args, timeout=90):
@@ -160,11 +171,13 @@ def test_torn_and_unwritable(sim):
           and all(x["entry"] in ids for x in before[:-1]) and "skipped" in err,
           f"every earlier entry kept, the torn one skipped with a warning: {ids} {err}")
 
-    blocker = os.path.join(STATE, "not-a-folder")
-    open(blocker, "w").close()
-    point_journal_at(blocker)
+    # The journal's folder cannot be made: a file has its name.
+    folder = os.path.dirname(JOURNAL)
+    os.rename(folder, folder + ".aside")
+    open(folder, "w").close()
     rc, out, err = cli("set", ident(2), "--name", "无日志")
-    point_journal_at(STATE)
+    os.remove(folder)
+    os.rename(folder + ".aside", folder)
     warnings = [l for l in err.splitlines() if "journal" in l]
     check(rc == 0 and "confirmed" in out and len(warnings) == 1 and len(err.splitlines()) == 1,
           f"an unwritable journal: the write goes on, one warning line: {rc} {out} {err}")
@@ -175,7 +188,7 @@ def main():
     isolation.require()  # before any socket
     runner = [os.environ["ORVEN_EMULATOR"]] if WINE else []
     CLI, SIM = runner + [sys.argv[1]], runner + [sys.argv[2]]
-    point_journal_at(STATE)
+    find_state(runner)
     sim = Sim(SIM, "--devices", "3", "--interval-ms", "500", "--quiet", "--duration-ms", "300000")
     try:
         for test in (test_set_history_undo, test_torn_and_unwritable):
@@ -183,7 +196,7 @@ def main():
             test(sim)
     finally:
         sim.stop(signal.SIGINT)
-        shutil.rmtree(STATE, ignore_errors=True)
+        shutil.rmtree(os.path.join(STATE, "orven-setup") if WINE else STATE, ignore_errors=True)
     print("FAILED: %d" % len(dt.failures) if dt.failures else "all passed", flush=True)
     return 1 if dt.failures else 0
 
