@@ -67,6 +67,7 @@ TForm1::TForm1(QWidget* owner)
 
 TForm1::~TForm1() {
   DeactivateEndpoints();
+  JournalConfirmed();
   JournalOutcome(journal::kStopped);  // a write still open when the program ends
   // The list view reads the device list, a member of this window, which is
   // gone before the window's children are torn down: the view goes first.
@@ -307,8 +308,10 @@ void TForm1::ConfirmationStep(std::vector<std::uint8_t>& work, std::uint16_t pee
       // datagram's handler has returned (the disk never delays an answer):
       // a copy of the confirming announcement on the other path finds no
       // entry open, and a next write may begin before the append runs.
-      if (std::string entry = std::exchange(journalEntry_, {}); !entry.empty())
-        QTimer::singleShot(0, this, [this, entry] { Guard([&] { journal_.End(entry, journal::kConfirmed); }); });
+      if (!journalEntry_.empty()) {
+        confirmed_.push_back(std::exchange(journalEntry_, {}));
+        QTimer::singleShot(0, this, [this] { Guard([&] { JournalConfirmed(); }); });
+      }
       Form2->ProgressBar1->setVisible(false);
       Form2->Label1->setVisible(true);
       Form2->Button1->setVisible(true);
@@ -482,6 +485,10 @@ void TForm1::Button1Click(QObject*) {
   Form2->Button1->setVisible(false);
   Form2->Label1->setVisible(false);
   Form2->show();
+}
+
+void TForm1::JournalConfirmed() {
+  for (const std::string& entry : std::exchange(confirmed_, {})) journal_.End(entry, journal::kConfirmed);
 }
 
 void TForm1::JournalOutcome(std::string_view outcome) {

@@ -113,6 +113,7 @@ class TForm1 : public QWidget {
   bool WriteOpen() const;
   void ConfirmationStep(std::vector<std::uint8_t>& work, std::uint16_t peerPort, const net::sock::Arrival& peerAdapter);
   void SetEditText(QLineEdit* edit, const QString& text);
+  void JournalConfirmed();  // appends the outcome of the writes confirmed since
   // An address edit at 'place' on the panel, showing the record field 'key'.
   TEdit* NewAddressEdit(QWidget* panel, const char* key, const QRect& place);
 
@@ -134,7 +135,8 @@ class TForm1 : public QWidget {
   // Every write leaves an entry in the user's journal; the window never
   // reads it, and one that cannot be written changes nothing here.
   journal::Journal journal_{"orven-setup", "window"};
-  std::string journalEntry_;  // the open write's entry
+  std::string journalEntry_;           // the open write's entry
+  std::vector<std::string> confirmed_;  // entries confirmed, their outcome not yet appended
 };
 
 // The two windows, created at start-up.
