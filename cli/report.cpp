@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <sstream>
 
 #include "cli/output.h"
@@ -10,19 +9,6 @@
 #include "device/fields.h"
 
 namespace cli {
-
-std::string UtcNow() {
-  const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-#ifdef _WIN32
-  gmtime_s(&utc, &now);
-#else
-  gmtime_r(&now, &utc);
-#endif
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return text;
-}
 
 std::vector<Change> ChangedFields(const device::NetConfig& before, const device::NetConfig& after) {
   std::vector<Change> changes;

@@ -34,9 +34,6 @@ std::vector<Change> ChangedFields(const device::NetConfig& before, const device:
 // "ip 192.168.1.100 → 10.30.0.10, name A → B"; "no change" when none.
 std::string ChangesText(const std::vector<Change>& changes);
 
-// The current date and time in UTC, as 2026-01-31T09:05:00Z.
-std::string UtcNow();
-
 // CSV (RFC 4180, UTF-8): identity, result, seconds, <field>_before and
 // <field>_after for every record field of list, confirmed_at.
 std::string ReportText(const std::vector<Outcome>& outcomes);

@@ -95,7 +95,7 @@ void Write::Take(Session& session, const Datagram& d) {
     case engine::ConfirmAction::Success:
       job.result = Result::Confirmed;
       job.seconds = elapsed;
-      job.confirmedAt = UtcNow();
+      job.confirmedAt = journal::UtcNow();
       break;
   }
 }
