@@ -54,31 +54,41 @@ bool BindToAdapter(Handle handle, Family family, const Adapter& adapter, std::ui
 
 namespace {
 
-// The adapters' first IPv4 addresses by interface index. Asking the system
-// costs far more than a send, so the answer is kept for a few seconds: an
-// address that changed in between is noticed at the next look.
-std::uint32_t AddressOfAdapter(unsigned index) {
+// The adapters by interface index: name and first IPv4 address. Asking the
+// system costs far more than a send, so the answer is kept: asked again
+// after 5 s, or after a second for an index it did not know (an adapter just
+// plugged in), so that a flood of answers, or a list of thousands of devices,
+// never asks it more than once a second.
+struct KnownAdapter {
+  std::string name;
+  std::uint32_t address = 0;
+};
+
+KnownAdapter LookUpAdapter(unsigned index) {
   static std::mutex mutex;
-  static std::unordered_map<unsigned, std::uint32_t> known;
+  static std::unordered_map<unsigned, KnownAdapter> known;
   static std::chrono::steady_clock::time_point asked;
+  static bool everAsked = false;
   const std::lock_guard<std::mutex> lock(mutex);
   const auto now = std::chrono::steady_clock::now();
-  if (known.count(index) == 0 || now - asked > std::chrono::seconds(5)) {
+  const auto age = now - asked;
+  if (!everAsked || age > std::chrono::seconds(5) || (known.count(index) == 0 && age > std::chrono::seconds(1))) {
     known.clear();
     asked = now;
+    everAsked = true;
     std::vector<unsigned char> storage;
     for (auto* a = AdaptersAddresses(GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER,
                                      storage);
          a != nullptr; a = a->Next) {
-      for (auto* u = a->FirstUnicastAddress; u != nullptr; u = u->Next) {
-        if (u->Address.lpSockaddr == nullptr || u->Address.lpSockaddr->sa_family != AF_INET) continue;
-        known.emplace(a->IfIndex, reinterpret_cast<const sockaddr_in*>(u->Address.lpSockaddr)->sin_addr.s_addr);
-        break;
-      }
+      KnownAdapter& k = known[a->IfIndex];
+      k.name = Utf8FromWide(a->FriendlyName);
+      for (auto* u = a->FirstUnicastAddress; u != nullptr && k.address == 0; u = u->Next)
+        if (u->Address.lpSockaddr != nullptr && u->Address.lpSockaddr->sa_family == AF_INET)
+          k.address = reinterpret_cast<const sockaddr_in*>(u->Address.lpSockaddr)->sin_addr.s_addr;
     }
   }
   const auto it = known.find(index);
-  return it == known.end() ? 0 : it->second;
+  return it == known.end() ? KnownAdapter{} : it->second;
 }
 
 bool SetUnicastInterface(SOCKET s, unsigned index) {
@@ -124,7 +134,8 @@ Sent SendWithPacketInfo(SOCKET s, const std::uint8_t* data, std::size_t size, co
 Sent SendThrough(Handle handle, const std::uint8_t* data, std::size_t size, const Address& destination,
                  const Arrival& through) {
   const SOCKET s = static_cast<SOCKET>(handle);
-  const std::uint32_t local = through.index == 0 ? 0 : through.local != 0 ? through.local : AddressOfAdapter(through.index);
+  const std::uint32_t local =
+      through.index == 0 ? 0 : through.local != 0 ? through.local : LookUpAdapter(through.index).address;
   // Windows honours the packet information for the send, Wine only
   // IP_UNICAST_IF: both, so that each has the one it takes. The option is
   // put back at once, so later sends are not tied.
@@ -135,12 +146,6 @@ Sent SendThrough(Handle handle, const std::uint8_t* data, std::size_t size, cons
   return SendTo(handle, data, size, destination);  // the adapter has gone: as without one
 }
 
-std::string AdapterName(unsigned index) {
-  std::vector<unsigned char> storage;
-  for (auto* a = AdaptersAddresses(GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER, storage);
-       a != nullptr && index != 0; a = a->Next)
-    if (a->IfIndex == index) return Utf8FromWide(a->FriendlyName);
-  return {};
-}
+std::string AdapterName(unsigned index) { return index == 0 ? std::string() : LookUpAdapter(index).name; }
 
 }  // namespace net::sock
