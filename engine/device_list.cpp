@@ -41,7 +41,8 @@ int DeviceList::Append(std::uint64_t ident, const device::DeviceEntry& entry, un
   const int index = Count();
   if (IndexOf(ident) >= 0) throw std::invalid_argument("device already listed");
   if (static_cast<std::size_t>(index + 1) * 2 > slots_.size()) Grow();
-  lines_.push_back(Line{entry, adapter, ident});
+  lines_.push_back(Line{entry, {}, ident});
+  SetAdapter(index, adapter);
   const std::size_t slot = FreeSlot(ident);
   slots_[slot] = index;
   try {
@@ -55,6 +56,19 @@ int DeviceList::Append(std::uint64_t ident, const device::DeviceEntry& entry, un
     throw;
   }
   return index;
+}
+
+unsigned DeviceList::Adapter(int index) const {
+  const std::uint8_t* a = lines_.at(static_cast<std::size_t>(index)).adapter;
+  return a[0] | unsigned{a[1]} << 8 | unsigned{a[2]} << 16;
+}
+
+void DeviceList::SetAdapter(int index, unsigned adapter) {
+  if (adapter > kLargestAdapter) adapter = 0;  // not kept: answers leave as the system routes them
+  std::uint8_t* a = lines_.at(static_cast<std::size_t>(index)).adapter;
+  a[0] = static_cast<std::uint8_t>(adapter);
+  a[1] = static_cast<std::uint8_t>(adapter >> 8);
+  a[2] = static_cast<std::uint8_t>(adapter >> 16);
 }
 
 std::string DeviceList::Text(int index) const { return device::IdentityText(Ident(index)); }

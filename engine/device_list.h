@@ -42,18 +42,23 @@ class DeviceList {
   }
 
   // The adapter of the device's latest announcement: its interface index, 0
-  // when the receive did not tell.
-  unsigned Adapter(int index) const { return lines_.at(static_cast<std::size_t>(index)).adapter; }
-  void SetAdapter(int index, unsigned adapter) { lines_.at(static_cast<std::size_t>(index)).adapter = adapter; }
+  // when the receive did not tell (or it is above kLargestAdapter).
+  unsigned Adapter(int index) const;
+  void SetAdapter(int index, unsigned adapter);
+  static constexpr unsigned kLargestAdapter = 0xFFFFFF;
 
   void SetObserver(Observer* observer) { observer_ = observer; }
 
  private:
+  // The adapter's index sits in the three bytes the 61-byte entry leaves
+  // before the identity, so a line stays 72 bytes: at 100,000 devices the
+  // lines are what the cache holds of the list.
   struct Line {
     device::DeviceEntry entry;
-    unsigned adapter;
+    std::uint8_t adapter[3];  // little-endian
     std::uint64_t ident;
   };
+  static_assert(sizeof(device::DeviceEntry) + 3 == 64, "the adapter fills the padding before the identity");
   std::size_t Home(std::uint64_t ident) const;  // where the identity's probe starts
   std::size_t FreeSlot(std::uint64_t ident) const;  // the first empty slot of its probe
   void Grow();

@@ -69,6 +69,24 @@ TEST(Intake, KnownDeviceFollowsTheLatestAnnouncementButKeepsItsFormatByte) {
   EXPECT_EQ(list.Entry(0).HAddrFormat, 1);
 }
 
+TEST(Intake, EachDeviceKeepsTheAdapterOfItsLatestAnnouncement) {
+  DeviceList list;
+  std::vector<std::uint8_t> a = Announcement(kA, SampleConfig(1)), b = Announcement(kB, SampleConfig(2));
+  Intake(a, list, 7);
+  Intake(b, list, 0xFFFFFF);  // the largest index kept
+  EXPECT_EQ(list.Adapter(0), 7u);
+  EXPECT_EQ(list.Adapter(1), 0xFFFFFFu);
+  EXPECT_EQ(list.Entry(0).HAddrFormat, 0) << "the adapter leaves the entry alone";
+  a = Announcement(kA, SampleConfig(1));
+  Intake(a, list, 0x1000000);  // too large to keep: not known
+  EXPECT_EQ(list.Adapter(0), 0u);
+  a = Announcement(kA, SampleConfig(1));
+  Intake(a, list, 3);
+  EXPECT_EQ(list.Adapter(0), 3u);
+  EXPECT_EQ(list.Adapter(1), 0xFFFFFFu);
+  EXPECT_EQ(list.Ident(1), kB);
+}
+
 TEST(Intake, TwoAnnouncementsOfOneNewDeviceGiveOneLineAndArrivalOrderIsKept) {
   DeviceList list;
   Feed(list, Announcement(kB, SampleConfig()));
