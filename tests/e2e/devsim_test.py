@@ -73,6 +73,18 @@ def parse(data):
     return data[3], data[2], struct.unpack("<Q", data[4:12])[0], data[12:72]
 
 
+def port_taken(port):
+    """True when UDP `port` cannot be bound on the wildcard address here: someone holds it."""
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    try:
+        s.bind(("0.0.0.0", port))
+        return False
+    except OSError:
+        return True
+    finally:
+        s.close()
+
+
 def ip(text):
     return socket.inet_aton(text)
 

@@ -24,7 +24,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import devsim_test as dt  # noqa: E402  (packet helpers)
 import isolation  # noqa: E402
 
-check, packet, config = dt.check, dt.packet, dt.config
+check, packet, config, port_taken = dt.check, dt.packet, dt.config, dt.port_taken
 CLI = None
 ADAPTERS = {"dA": ("pA", "10.61.0.1/24"), "dB": ("pB", "10.62.0.1/24")}
 
@@ -126,17 +126,6 @@ def test_adapters_duplicates():
     check("10.61.0.50" in found.get("duplicate-ip", {}).get("text", ""), "duplicate-ip names the address")
     check(not {"no-devices", "adapter-down-or-missing", "port-in-use", "broadcast-adapter-mismatch"} & set(found),
           f"no false alarms: {list(found)}")
-
-
-def port_taken(port):
-    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    try:
-        s.bind(("0.0.0.0", port))
-        return False
-    except OSError:
-        return True
-    finally:
-        s.close()
 
 
 def test_nothing_heard_ports_held():

@@ -25,7 +25,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import devsim_test as dt  # noqa: E402  (packet helpers and Sim)
 import isolation  # noqa: E402
 
-check, packet, config, Sim = dt.check, dt.packet, dt.config, dt.Sim
+check, packet, config, Sim, port_taken = dt.check, dt.packet, dt.config, dt.Sim, dt.port_taken
 BASE = dt.BASE
 CLI = SIM = None
 TMP = tempfile.mkdtemp(prefix="orven-cli-sub-")
@@ -57,17 +57,6 @@ def rows_of(text):
 def read_csv(p):
     with open(p, newline="", encoding="utf-8") as f:
         return rows_of(f.read())
-
-
-def port_taken(port):
-    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    try:
-        s.bind(("0.0.0.0", port))
-        return False
-    except OSError:
-        return True
-    finally:
-        s.close()
 
 
 def wait_listening(proc, seconds=60):
