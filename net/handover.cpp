@@ -37,6 +37,17 @@ constexpr auto kLingerTime = std::chrono::microseconds(20);
 // that has run for kMaxDrainTime no longer stays for calls not yet queued.
 constexpr std::size_t kMaxRunsPerDrain = 256;
 constexpr auto kMaxDrainTime = std::chrono::milliseconds(4);
+// How long after the last sign of a flood the threads share a processor
+// again; and how long they share one at most before they run anywhere for
+// a calm while, so that the system may move the GUI thread away from a
+// processor that something else keeps busy (the next sharing takes the
+// processor the GUI thread has run a call on since).
+constexpr auto kCalmTime = std::chrono::milliseconds(250);
+constexpr auto kShareTime = std::chrono::seconds(10);
+
+std::int64_t Nanoseconds(Clock::time_point t) {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+}
 
 inline void CpuRelax() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -75,6 +86,8 @@ struct HandOver::Item {
 };
 
 HandOver::HandOver(Wake wake) : wake_(std::move(wake)) {}
+
+HandOver::~HandOver() { StopSharing(); }
 
 bool HandOver::invoke(Gate& gate, const Call& call) {
   Item item;
@@ -134,6 +147,7 @@ std::size_t HandOver::drain() {
   std::size_t ran = 0;
   bool more = false;
   int lastSubmitter = -1;  // the processor the last call was queued from
+  if (gui_.load(std::memory_order_relaxed) == 0) gui_.store(sock::CurrentThread(), std::memory_order_relaxed);
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     Item* item = nullptr;
@@ -142,7 +156,9 @@ std::size_t HandOver::drain() {
       queue_.pop_front();
       queued_.store(queue_.size(), std::memory_order_release);
       if (front->gate->open_) {
-        front->runner.store(sock::CurrentProcessor(), std::memory_order_relaxed);
+        const int here = sock::CurrentProcessor();
+        front->runner.store(here, std::memory_order_relaxed);
+        guiProcessor_.store(here, std::memory_order_relaxed);
         front->state.store(Item::Running, std::memory_order_relaxed);
         item = front;
         break;
@@ -214,6 +230,9 @@ void HandOver::open(Gate& gate) {
 }
 
 void HandOver::close(Gate& gate) {
+  // The GUI thread may run anywhere again; receiving threads that stay
+  // share a processor with it again after a calm while.
+  StopSharing();
   std::lock_guard<std::mutex> lock(mutex_);
   gate.open_ = false;
   auto released = std::remove_if(queue_.begin(), queue_.end(), [&gate](Item* item) {
@@ -223,6 +242,56 @@ void HandOver::close(Gate& gate) {
   });
   queue_.erase(released, queue_.end());
   queued_.store(queue_.size(), std::memory_order_release);
+}
+
+void HandOver::receiverWaits(Sharing& mine) {
+  using std::chrono::nanoseconds;
+  const std::int64_t now = Nanoseconds(Clock::now());
+  if (shared_.load(std::memory_order_acquire) < 0) {
+    if (now - lastBusy_.load(std::memory_order_relaxed) >= nanoseconds(kCalmTime).count()) Share(now);
+  } else if (now - sharedSince_.load(std::memory_order_relaxed) >= nanoseconds(kShareTime).count()) {
+    lastBusy_.store(now, std::memory_order_relaxed);
+    StopSharing();
+  }
+  Follow(mine);
+}
+
+void HandOver::receiverBusy(Sharing& mine) {
+  lastBusy_.store(Nanoseconds(Clock::now()), std::memory_order_relaxed);
+  if (shared_.load(std::memory_order_acquire) >= 0) StopSharing();
+  Follow(mine);
+}
+
+void HandOver::Share(std::int64_t now) {
+  const sock::ThreadId gui = gui_.load(std::memory_order_relaxed);
+  const int processor = guiProcessor_.load(std::memory_order_relaxed);
+  if (gui == 0 || processor < 0) return;  // no call has run yet
+  std::lock_guard<std::mutex> lock(sharingMutex_);
+  if (shared_.load(std::memory_order_relaxed) >= 0 || !sock::RunOnlyOn(gui, processor)) return;
+  sharedSince_.store(now, std::memory_order_relaxed);
+  shared_.store(processor, std::memory_order_release);
+  generation_.fetch_add(1, std::memory_order_acq_rel);
+}
+
+void HandOver::StopSharing() {
+  std::lock_guard<std::mutex> lock(sharingMutex_);
+  if (shared_.load(std::memory_order_relaxed) < 0) return;
+  sock::RunAnywhere(gui_.load(std::memory_order_relaxed));
+  shared_.store(-1, std::memory_order_release);
+  generation_.fetch_add(1, std::memory_order_acq_rel);
+}
+
+void HandOver::Follow(Sharing& mine) {
+  if (mine.generation == generation_.load(std::memory_order_acquire)) return;
+  std::lock_guard<std::mutex> lock(sharingMutex_);
+  const int processor = shared_.load(std::memory_order_relaxed);
+  const sock::ThreadId self = sock::CurrentThread();
+  if (processor >= 0) {
+    sock::RunOnlyOn(self, processor);
+  } else {
+    sock::RunAnywhere(self);
+  }
+  mine.generation = generation_.load(std::memory_order_relaxed);
 }
 
 std::size_t HandOver::pending() const {

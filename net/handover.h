@@ -22,6 +22,18 @@
 // to any other busy thread there (a flood's sender, say) would cost it a
 // whole time slice. Both waits are bounded, and a drain also
 // ends after a bounded time, so other GUI events are never held up for long.
+// While datagrams come one at a time, the GUI thread and the receiving
+// threads are kept to one processor, the one the GUI thread last ran a call
+// on: a hand-over is then a switch between two threads of one processor,
+// where waking the GUI thread on another, idle processor costs tens of
+// microseconds more per answer (more on a virtual machine). As soon as a
+// receiving thread finds a datagram already waiting when its call has
+// ended (a flood), every thread may run anywhere again, so that the
+// receiving thread and the GUI thread each have a processor; after a calm
+// while they share one again (now and then they let go for a calm while even
+// without a flood, so that the system may move the GUI thread). Where the system cannot keep a thread to one
+// processor, nothing of this happens.
+//
 // Each endpoint owns a Gate; closing the gate (on the GUI thread, when the
 // endpoint is deactivated) releases every waiting and every later invoke() of
 // that gate without running its call.
@@ -30,10 +42,13 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <exception>
 #include <functional>
 #include <mutex>
+
+#include "net/socket.h"
 
 namespace net {
 
@@ -76,6 +91,19 @@ class HandOver {
   // Number of calls waiting to run.
   std::size_t pending() const;
 
+  // Receiving threads, each with its own Sharing. receiverWaits(): the
+  // thread's socket had no datagram, it is about to wait for one.
+  // receiverBusy(): a datagram was already waiting when its last call ended.
+  struct Sharing {
+    int generation = 0;  // of the arrangement the thread last followed
+  };
+  void receiverWaits(Sharing& mine);
+  void receiverBusy(Sharing& mine);
+  // The processor the GUI thread and the receiving threads share, -1: none.
+  int sharedProcessor() const { return shared_.load(std::memory_order_acquire); }
+
+  ~HandOver();
+
  private:
   struct Item;
   Wake wake_;
@@ -86,6 +114,20 @@ class HandOver {
   bool draining_ = false;
   // queue_.size(), readable without the mutex by a lingering drain.
   std::atomic<std::size_t> queued_{0};
+
+  // Sharing a processor (see above). Changed under sharingMutex_; each
+  // change counts up generation_, and each receiving thread follows it the
+  // next time it waits or is busy.
+  void Share(std::int64_t now);
+  void StopSharing();
+  void Follow(Sharing& mine);
+  std::mutex sharingMutex_;
+  std::atomic<int> shared_{-1};
+  std::atomic<int> generation_{0};
+  std::atomic<sock::ThreadId> gui_{0};     // the GUI thread, once it has drained
+  std::atomic<int> guiProcessor_{-1};      // where it last ran a call
+  std::atomic<std::int64_t> lastBusy_{0};  // nanoseconds of the steady clock
+  std::atomic<std::int64_t> sharedSince_{0};
 };
 
 }  // namespace net

@@ -122,4 +122,16 @@ void RaiseThreadPriority() noexcept;
 // system does not tell.
 int CurrentProcessor() noexcept;
 
+// Threads and the processors they may run on. Where the system does not let
+// a thread be kept to one processor (here: everywhere but Linux), these do
+// nothing and return false.
+using ThreadId = std::intptr_t;
+// The calling thread.
+ThreadId CurrentThread() noexcept;
+// Keeps the thread to that one processor from now on.
+bool RunOnlyOn(ThreadId thread, int processor) noexcept;
+// Lets the thread run on every processor the process had when it first kept
+// a thread to one.
+bool RunAnywhere(ThreadId thread) noexcept;
+
 }  // namespace net::sock

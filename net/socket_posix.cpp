@@ -228,4 +228,40 @@ int CurrentProcessor() noexcept {
 #endif
 }
 
+#ifdef __linux__
+namespace {
+// The processors the process may use, as they were before any of its
+// threads was kept to one.
+const cpu_set_t& AllProcessors() noexcept {
+  static const cpu_set_t all = [] {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) != 0) {
+      for (int i = 0; i < CPU_SETSIZE; ++i) CPU_SET(i, &set);
+    }
+    return set;
+  }();
+  return all;
+}
+}  // namespace
+
+ThreadId CurrentThread() noexcept { return static_cast<ThreadId>(::syscall(SYS_gettid)); }
+
+bool RunOnlyOn(ThreadId thread, int processor) noexcept {
+  if (processor < 0 || processor >= CPU_SETSIZE || !CPU_ISSET(processor, &AllProcessors())) return false;
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  CPU_SET(processor, &one);
+  return ::sched_setaffinity(static_cast<pid_t>(thread), sizeof one, &one) == 0;
+}
+
+bool RunAnywhere(ThreadId thread) noexcept {
+  return ::sched_setaffinity(static_cast<pid_t>(thread), sizeof(cpu_set_t), &AllProcessors()) == 0;
+}
+#else
+ThreadId CurrentThread() noexcept { return 0; }
+bool RunOnlyOn(ThreadId, int) noexcept { return false; }
+bool RunAnywhere(ThreadId) noexcept { return false; }
+#endif
+
 }  // namespace net::sock

@@ -226,4 +226,9 @@ void RaiseThreadPriority() noexcept { ::SetThreadPriority(::GetCurrentThread(), 
 
 int CurrentProcessor() noexcept { return static_cast<int>(::GetCurrentProcessorNumber()); }
 
+// Not done on Windows: see the hand-over's processor sharing.
+ThreadId CurrentThread() noexcept { return 0; }
+bool RunOnlyOn(ThreadId, int) noexcept { return false; }
+bool RunAnywhere(ThreadId) noexcept { return false; }
+
 }  // namespace net::sock

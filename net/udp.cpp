@@ -129,6 +129,12 @@ class ReceivingEndpoint::ReceivingThread {
   // gate has closed.
   void HandOverDatagram() { endpoint_.handOver_.invoke(endpoint_.gate_, call_); }
 
+  // Tell the hand-over that the thread is about to wait for a datagram, or
+  // that one was waiting already when its last call ended (see the
+  // hand-over's processor sharing).
+  void Waiting() { endpoint_.handOver_.receiverWaits(sharing_); }
+  void Backlogged() { endpoint_.handOver_.receiverBusy(sharing_); }
+
   virtual void Run() = 0;
   // Runs on the GUI thread, inside the hand-over.
   virtual void Deliver() = 0;
@@ -142,6 +148,7 @@ class ReceivingEndpoint::ReceivingThread {
   sock::Address source_;
   sock::Arrival arrival_;
   const HandOver::Call call_;
+  HandOver::Sharing sharing_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
@@ -247,15 +254,18 @@ class TIdUDPListenerThread : public ReceivingEndpoint::ReceivingThread {
     bool readFirst = false;
     while (!Stopped()) {
       if (!readFirst) {
+        Waiting();
         bool readable = false;
         const int ready = sock::WaitReadable(&binding_.Handle, &readable, 1, kWaitMs);
         if (ready < 0) return;  // the socket cannot be waited on any more: this listener ends
         if (ready == 0) continue;
         if (Stopped()) break;
       }
+      const bool waitedFor = !readFirst;
       readFirst = false;
       try {
         if (!Take(binding_)) continue;
+        if (!waitedFor) Backlogged();
         Publish(binding_);
         // An empty read is also what a shut-down socket gives: wait first
         // before reading again.
@@ -330,9 +340,10 @@ class TIdIPMCastClient::ReceiverThread : public ReceivingEndpoint::ReceivingThre
       if (readFirst < count_) {
         const std::size_t i = readFirst;
         readFirst = count_;
-        if (ReceiveAndDeliver(i)) readFirst = i;
+        if (ReceiveAndDeliver(i, true)) readFirst = i;
         continue;
       }
+      Waiting();
       const int ready = sock::WaitReadable(handles_.data(), readable_.get(), count_, kWaitMs);
       if (ready < 0) ThrowSocketError();
       if (ready == 0) continue;
@@ -343,10 +354,12 @@ class TIdIPMCastClient::ReceiverThread : public ReceivingEndpoint::ReceivingThre
   }
 
   // Receives one datagram from socket i and hands it over; false when there
-  // was none after all. Throws what ends multicast reception.
-  bool ReceiveAndDeliver(std::size_t i) {
+  // was none after all. readAgain: the socket is read again right after a
+  // call, without a wait. Throws what ends multicast reception.
+  bool ReceiveAndDeliver(std::size_t i, bool readAgain = false) {
     TIdSocketHandle& binding = *client_.bindings_[i];
     if (!Take(binding)) return false;
+    if (readAgain) Backlogged();
     if (data_.empty()) throw EIdUDPReceiveErrorZeroBytes();
     Publish(binding);
     current_ = &binding;

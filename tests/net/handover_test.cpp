@@ -10,6 +10,10 @@
 #include <thread>
 #include <vector>
 
+#ifdef __linux__
+#include <sched.h>
+#endif
+
 #include "fake_gui.h"
 
 namespace {
@@ -264,5 +268,81 @@ TEST(net_HandOver, ASenderLetGoWhileItStillLooksLeavesWithoutTheGuiThreadTouchin
   EXPECT_TRUE(inOrder);
   EXPECT_EQ(handOver.pending(), 0u);
 }
+
+#ifdef __linux__
+// The processors a thread may run on.
+cpu_set_t AffinityOf(net::sock::ThreadId thread) {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  sched_getaffinity(static_cast<pid_t>(thread), sizeof set, &set);
+  return set;
+}
+
+TEST(net_HandOver, GuiAndReceivingThreadShareOneProcessorUntilAFlood) {
+  const cpu_set_t all = AffinityOf(net::sock::CurrentThread());
+  if (CPU_COUNT(&all) < 2) GTEST_SKIP() << "one processor only";
+  FakeGui gui;
+  net::Gate gate;
+  net::sock::ThreadId guiThread = 0;
+  gui.Run([&] {
+    gui.handOver().open(gate);
+    guiThread = net::sock::CurrentThread();
+  });
+  net::HandOver& handOver = gui.handOver();
+
+  // The receiving thread does what it is asked, one request at a time:
+  // 1 wait, 2 busy, 3 end.
+  std::atomic<int> kind{0}, asked{0}, served{0};
+  std::atomic<net::sock::ThreadId> receiver{0};
+  std::thread receiving([&] {
+    receiver = net::sock::CurrentThread();
+    net::HandOver::Sharing mine;
+    handOver.invoke(gate, [] {});  // the GUI thread has run a call: its processor is known
+    for (;;) {
+      if (asked.load() == served.load()) {
+        std::this_thread::yield();
+        continue;
+      }
+      if (kind == 3) return;
+      if (kind == 1) handOver.receiverWaits(mine);
+      if (kind == 2) handOver.receiverBusy(mine);
+      ++served;
+    }
+  });
+  auto order = [&](int what) {
+    kind = what;
+    const int n = ++asked;
+    return WaitFor([&] { return served.load() == n; });
+  };
+
+  // Calm: both kept to the processor the GUI thread ran the call on.
+  ASSERT_TRUE(order(1));
+  const int shared = handOver.sharedProcessor();
+  ASSERT_GE(shared, 0);
+  for (net::sock::ThreadId t : {guiThread, receiver.load()}) {
+    const cpu_set_t set = AffinityOf(t);
+    EXPECT_EQ(CPU_COUNT(&set), 1);
+    EXPECT_TRUE(CPU_ISSET(shared, &set));
+  }
+  // A datagram waiting after a call: both may run anywhere again, and stay
+  // so while the flood lasts.
+  ASSERT_TRUE(order(2));
+  ASSERT_TRUE(order(1));
+  EXPECT_EQ(handOver.sharedProcessor(), -1);
+  for (net::sock::ThreadId t : {guiThread, receiver.load()}) {
+    const cpu_set_t set = AffinityOf(t);
+    EXPECT_TRUE(CPU_EQUAL(&set, &all));
+  }
+  // After a calm while they share again; closing the gate lets the GUI thread go.
+  ASSERT_TRUE(WaitFor([&] { return order(1) && handOver.sharedProcessor() >= 0; }));
+  gui.Run([&] { handOver.close(gate); });
+  EXPECT_EQ(handOver.sharedProcessor(), -1);
+  const cpu_set_t guiSet = AffinityOf(guiThread);
+  EXPECT_TRUE(CPU_EQUAL(&guiSet, &all));
+  kind = 3;
+  ++asked;
+  receiving.join();
+}
+#endif
 
 }  // namespace
