@@ -167,6 +167,8 @@ class Endpoints : public ::testing::Test {
 
   void Record(Delivery::From from, const TIdBytes& data, net::TIdSocketHandle& binding) {
     ++calls_;
+    sharedAtCall_ = gui_.handOver().sharedProcessor();
+    if (hold_.load()) WaitFor([this] { return !hold_.load(); });
     if (deactivating_.load()) ++callsAfterDeactivation_;
     if (throwNext_.exchange(false)) throw std::runtime_error("handler failed");
     rec_.Add(Delivery{from, data, binding.PeerIP, binding.PeerPort, binding.IPVersion,
@@ -181,6 +183,8 @@ class Endpoints : public ::testing::Test {
   std::atomic<bool> deactivating_{false};
   std::atomic<int> calls_{0};
   std::atomic<int> callsAfterDeactivation_{0};
+  std::atomic<int> sharedAtCall_{-1};  // the hand-over's shared processor when the last call began
+  std::atomic<bool> hold_{false};      // the read event waits until this is false again
 };
 
 TEST_F(Endpoints, ActivationBindsIPv4AndIPv6WildcardAndTheGroupPort) {
@@ -299,6 +303,27 @@ TEST_F(Endpoints, DatagramsReachTheReadEventsOnTheGuiThreadWithTheirSource) {
   for (const auto& d : got) EXPECT_EQ(d.adapter, got[0].adapter);
   EXPECT_FALSE(net::sock::AdapterName(got[0].adapter).empty());
 }
+
+#ifdef __linux__
+TEST_F(Endpoints, ListenerSharesTheGuiThreadsProcessorWhileCalmAndLetsGoOnABacklog) {
+  Peer device;
+  ASSERT_TRUE(device.SendTo("127.0.0.1", kListenPort, Bytes("first")));
+  ASSERT_TRUE(rec_.WaitCount(1));
+  // Waiting for the next datagram after a calm call, the listener keeps
+  // itself and the GUI thread to one processor.
+  ASSERT_TRUE(WaitFor([&] { return gui_.handOver().sharedProcessor() >= 0; }));
+
+  // Datagrams pile up while the GUI thread is held: the next one is already
+  // there when a call ends, and from then on both may run anywhere.
+  hold_ = true;
+  ASSERT_TRUE(device.SendTo("127.0.0.1", kListenPort, Bytes("held")));
+  ASSERT_TRUE(WaitFor([&] { return calls_.load() == 2; }));
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(device.SendTo("127.0.0.1", kListenPort, Bytes("piled up")));
+  hold_ = false;
+  ASSERT_TRUE(rec_.WaitCount(5));
+  EXPECT_EQ(sharedAtCall_.load(), -1);
+}
+#endif
 
 TEST_F(Endpoints, ListenerDeliversEmptyDatagramsAndDropsOversizedOnes) {
   Peer device;
