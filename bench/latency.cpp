@@ -9,6 +9,9 @@
 //   path    the same network path with one thread: broadcast in, the
 //           receiving thread broadcasts the answer itself;
 //   echo    a plain unicast UDP echo on loopback (the reference of the goal).
+// The floor's receiving thread runs where the system puts it, but its GUI
+// thread is the tool's, which the tool keeps to one processor while calm:
+// the floor has the GUI side of that sharing, not the receiving side.
 // The figures are the median over the rounds of each round's median, and
 // the 99th percentile of all rounds' answers together. The tool's answers
 // are also broken down by time stamps taken at the points the bench can see
