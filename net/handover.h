@@ -22,6 +22,7 @@
 // to any other busy thread there (a flood's sender, say) would cost it a
 // whole time slice. Both waits are bounded, and a drain also
 // ends after a bounded time, so other GUI events are never held up for long.
+//
 // While datagrams come one at a time, the GUI thread and the receiving
 // threads are kept to one processor, the one the GUI thread last ran a call
 // on: a hand-over is then a switch between two threads of one processor,
@@ -30,9 +31,10 @@
 // receiving thread finds a datagram already waiting when its call has
 // ended (a flood), every thread may run anywhere again, so that the
 // receiving thread and the GUI thread each have a processor; after a calm
-// while they share one again (now and then they let go for a calm while even
-// without a flood, so that the system may move the GUI thread). Where the system cannot keep a thread to one
-// processor, nothing of this happens.
+// while they share one again. Now and then they let go for a calm while
+// even without a flood, so that the system may move the GUI thread away
+// from a processor that something else keeps busy. Where the system cannot
+// keep a thread to one processor, nothing of this happens.
 //
 // Each endpoint owns a Gate; closing the gate (on the GUI thread, when the
 // endpoint is deactivated) releases every waiting and every later invoke() of
