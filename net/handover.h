@@ -74,6 +74,7 @@ class HandOver {
   using Call = std::function<void()>;
 
   explicit HandOver(Wake wake);
+  ~HandOver();  // lets the GUI thread run anywhere again
   HandOver(const HandOver&) = delete;
   HandOver& operator=(const HandOver&) = delete;
 
@@ -103,8 +104,6 @@ class HandOver {
   void receiverBusy(Sharing& mine);
   // The processor the GUI thread and the receiving threads share, -1: none.
   int sharedProcessor() const { return shared_.load(std::memory_order_acquire); }
-
-  ~HandOver();
 
  private:
   struct Item;

@@ -261,11 +261,11 @@ class TIdUDPListenerThread : public ReceivingEndpoint::ReceivingThread {
         if (ready == 0) continue;
         if (Stopped()) break;
       }
-      const bool waitedFor = !readFirst;
+      const bool readAgain = readFirst;  // right after a call, without a wait
       readFirst = false;
       try {
         if (!Take(binding_)) continue;
-        if (!waitedFor) Backlogged();
+        if (readAgain) Backlogged();
         Publish(binding_);
         // An empty read is also what a shut-down socket gives: wait first
         // before reading again.
