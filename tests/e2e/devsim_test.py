@@ -74,15 +74,17 @@ def parse(data):
 
 
 def port_taken(port):
-    """True when UDP `port` cannot be bound on the wildcard address here: someone holds it."""
-    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    try:
-        s.bind(("0.0.0.0", port))
-        return False
-    except OSError:
-        return True
-    finally:
-        s.close()
+    """True when some socket here is bound to UDP `port`. Reads the kernel's socket tables instead of trying a
+    bind: a probe that held the port for an instant could make the very program it waits for fail to bind."""
+    for table in ("/proc/net/udp", "/proc/net/udp6"):
+        try:
+            with open(table) as f:
+                rows = f.read().splitlines()[1:]
+        except OSError:
+            continue
+        if any(int(row.split()[1].rsplit(":", 1)[1], 16) == port for row in rows if row.strip()):
+            return True
+    return False
 
 
 def ip(text):
