@@ -30,11 +30,13 @@ constexpr int kPausesPerYield = 16;
 // before it gives the GUI thread back to its event loop: a receiving thread
 // on another processor queues its next datagram within a few microseconds.
 constexpr auto kLingerTime = std::chrono::microseconds(20);
-// Upper bound of calls one drain() runs. Calls queued while draining are run
-// in the same drain, but a steady stream from several receiving threads must
-// not keep the GUI thread inside drain() for ever; when the bound is hit the
-// GUI thread is woken again so the rest runs after its other events. A drain
-// that has run for kMaxDrainTime no longer stays for calls not yet queued.
+// Upper bounds of the calls one drain() runs and of its time. Calls queued
+// while draining are run in the same drain, but a steady stream from several
+// receiving threads, or calls that each take a while, must not keep the GUI
+// thread inside drain() for long; when a bound is hit the GUI thread is woken
+// again so the rest runs after its other events. A drain that has run for
+// kMaxDrainTime neither starts another call nor stays for calls not yet
+// queued.
 constexpr std::size_t kMaxRunsPerDrain = 256;
 constexpr auto kMaxDrainTime = std::chrono::milliseconds(4);
 // How long after the last sign of a flood the threads share a processor
@@ -206,7 +208,7 @@ std::size_t HandOver::drain() {
     lock.lock();
     item->error = std::move(error);
     item->Finish(Item::Done);
-    if (ran >= kMaxRunsPerDrain) {
+    if (ran >= kMaxRunsPerDrain || Clock::now() - start >= kMaxDrainTime) {
       more = !queue_.empty();
       break;
     }
@@ -257,9 +259,13 @@ void HandOver::receiverWaits(Sharing& mine) {
 }
 
 void HandOver::receiverBusy(Sharing& mine) {
+  busy();
+  Follow(mine);
+}
+
+void HandOver::busy() {
   lastBusy_.store(Nanoseconds(Clock::now()), std::memory_order_relaxed);
   if (shared_.load(std::memory_order_acquire) >= 0) StopSharing();
-  Follow(mine);
 }
 
 void HandOver::Share(std::int64_t now) {

@@ -102,6 +102,10 @@ class HandOver {
   };
   void receiverWaits(Sharing& mine);
   void receiverBusy(Sharing& mine);
+  // Any thread: a datagram was found waiting. As receiverBusy(), but the
+  // calling thread follows no arrangement (the receiving threads do at
+  // their next call).
+  void busy();
   // The processor the GUI thread and the receiving threads share, -1: none.
   int sharedProcessor() const { return shared_.load(std::memory_order_acquire); }
 

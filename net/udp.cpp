@@ -1,6 +1,7 @@
 #include "net/udp.h"
 
 #include <algorithm>
+#include <chrono>
 #include <thread>
 
 #include "net/adapter.h"
@@ -11,6 +12,9 @@ namespace net {
 namespace {
 
 constexpr int kWaitMs = 1000;  // how long a receiving thread waits before it looks at its stop flag
+// How long one call of the listener's read event goes on taking waiting
+// datagrams on the GUI thread (see TakeWaitingOnGuiThread).
+constexpr auto kGuiTakeTime = std::chrono::milliseconds(2);
 
 [[noreturn]] void ThrowSocketError() { throw EIdSocketError(LastSocketError()); }
 
@@ -132,8 +136,16 @@ class ReceivingEndpoint::ReceivingThread {
   // Tell the hand-over that the thread is about to wait for a datagram, or
   // that one was waiting already when its last call ended (see the
   // hand-over's processor sharing).
+  // onThisThread false: seen by the GUI thread, which follows no arrangement
+  // of the receiving thread's.
   void Waiting() { endpoint_.handOver_.receiverWaits(sharing_); }
-  void Backlogged() { endpoint_.handOver_.receiverBusy(sharing_); }
+  void Backlogged(bool onThisThread = true) {
+    if (onThisThread) {
+      endpoint_.handOver_.receiverBusy(sharing_);
+    } else {
+      endpoint_.handOver_.busy();
+    }
+  }
 
   virtual void Run() = 0;
   // Runs on the GUI thread, inside the hand-over.
@@ -244,6 +256,37 @@ class TIdUDPListenerThread : public ReceivingEndpoint::ReceivingThread {
  private:
   void Deliver() override {
     if (server_.OnUDPRead) server_.OnUDPRead(this, data_, binding_);
+    TakeWaitingOnGuiThread();
+  }
+
+  // Under a flood the next datagram is already waiting when the read event
+  // returns. Handing each one over would cost a wake-up on both sides per
+  // datagram, so the GUI thread takes the waiting ones off the socket
+  // itself while this listener waits for its call to end: still one at a
+  // time and in order, each with the binding's source set before its read
+  // event, and an error of the read event gives up only that datagram, as
+  // on the listener. It stops at an empty socket, at an empty datagram (a
+  // shut-down socket reads as one), when the listener is asked to stop, and
+  // after kGuiTakeTime, so that the GUI thread's other events are not held
+  // up; the listener then goes on as before.
+  void TakeWaitingOnGuiThread() {
+    const auto end = std::chrono::steady_clock::now() + kGuiTakeTime;
+    bool flood = false;
+    while (!data_.empty() && !Stopped() && std::chrono::steady_clock::now() < end) {
+      try {
+        if (!Take(binding_)) return;
+      } catch (...) {
+        return;  // left to the listener, which drops or meets it
+      }
+      if (!flood) Backlogged(false);
+      flood = true;
+      Publish(binding_);
+      try {
+        if (server_.OnUDPRead) server_.OnUDPRead(this, data_, binding_);
+      } catch (...) {
+        // Given up, as the listener gives up a datagram whose read event fails.
+      }
+    }
   }
 
   void Run() override {
@@ -267,10 +310,11 @@ class TIdUDPListenerThread : public ReceivingEndpoint::ReceivingThread {
         if (!Take(binding_)) continue;
         if (readAgain) Backlogged();
         Publish(binding_);
-        // An empty read is also what a shut-down socket gives: wait first
-        // before reading again.
-        readFirst = !data_.empty();
         HandOverDatagram();
+        // An empty read is also what a shut-down socket gives: wait first
+        // before reading again. (The read event may have taken further
+        // datagrams on the GUI thread: data_ is the last one.)
+        readFirst = !data_.empty();
       } catch (...) {
         // The datagram is given up; the listener goes on with the next one.
       }

@@ -325,6 +325,51 @@ TEST_F(Endpoints, ListenerSharesTheGuiThreadsProcessorWhileCalmAndLetsGoOnABackl
 }
 #endif
 
+// Under a flood the GUI thread takes the datagrams waiting when a read event
+// ends itself instead of a hand-over each: still in order, each with its own
+// source, an oversized one dropped, a failing read event giving up only its
+// datagram.
+TEST_F(Endpoints, DatagramsWaitingAfterAReadEventAreTakenOnTheGuiThreadInOrderWithTheirSources) {
+  gui_.Run([this] {
+    server_.OnUDPRead = [this, record = server_.OnUDPRead](net::TIdUDPListenerThread* thread, const TIdBytes& data,
+                                                            net::TIdSocketHandle& binding) {
+      if (data == Bytes("waiting 3")) throw std::runtime_error("handler failed");
+      record(thread, data, binding);
+    };
+  });
+  Peer device;
+  hold_ = true;
+  ASSERT_TRUE(device.SendTo("127.0.0.1", kListenPort, Bytes("held")));
+  ASSERT_TRUE(WaitFor([&] { return calls_.load() == 1; }));
+  constexpr int kWaiting = 20;
+  std::vector<std::unique_ptr<Peer>> peers;
+  for (int i = 0; i < kWaiting; ++i) {
+    peers.push_back(std::make_unique<Peer>());
+    ASSERT_TRUE(peers.back()->Bind("127.0.0.1", 0));
+    ASSERT_TRUE(peers.back()->SendTo("127.0.0.1", kListenPort, Bytes("waiting " + std::to_string(i))));
+    if (i == 5) {
+      ASSERT_TRUE(device.SendTo("127.0.0.1", kListenPort, TIdBytes(9000, 0xAB)));  // dropped
+    }
+  }
+  const std::size_t runsBefore = gui_.callsRun();
+  hold_ = false;
+  ASSERT_TRUE(rec_.WaitCount(kWaiting));  // "held" and all but "waiting 3"
+  gui_.Run([] {});                         // the drain that ran them has returned and been counted
+  const auto got = rec_.Snapshot();
+  ASSERT_EQ(got.size(), std::size_t{kWaiting});
+  EXPECT_EQ(got[0].data, Bytes("held"));
+  for (int i = 0, at = 1; i < kWaiting; ++i) {
+    if (i == 3) continue;
+    EXPECT_EQ(got[at].data, Bytes("waiting " + std::to_string(i)));
+    EXPECT_EQ(got[at].peerPort, peers[i]->LocalPort());
+    EXPECT_TRUE(got[at].onGui);
+    ++at;
+  }
+  // Far fewer hand-overs than datagrams (a stalled GUI thread may end a
+  // run of takes early now and then).
+  EXPECT_LT(gui_.callsRun() - runsBefore, std::size_t{kWaiting / 2});
+}
+
 TEST_F(Endpoints, ListenerDeliversEmptyDatagramsAndDropsOversizedOnes) {
   Peer device;
   ASSERT_TRUE(device.SendTo("127.0.0.1", kListenPort, TIdBytes{}));

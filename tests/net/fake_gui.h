@@ -5,6 +5,7 @@
 // deactivation can be done where the program does it.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -34,6 +35,8 @@ class FakeGui {
 
   net::HandOver& handOver() { return handOver_; }
   std::thread::id id() const { return thread_.get_id(); }
+  // How many handed-over calls have run.
+  std::size_t callsRun() const { return callsRun_.load(); }
 
   // Runs f on the GUI thread and waits for it; rethrows what it throws.
   template <class F>
@@ -77,12 +80,13 @@ class FakeGui {
       task_ = nullptr;
       lock.unlock();
       if (task) task();
-      handOver_.drain();
+      callsRun_ += handOver_.drain();
       lock.lock();
     }
   }
 
   net::HandOver handOver_;
+  std::atomic<std::size_t> callsRun_{0};
   std::mutex mutex_;
   std::condition_variable cv_;
   bool woken_ = false;
