@@ -7,10 +7,10 @@
 //   one thread   the GUI thread itself takes each datagram off a socket and
 //                runs the read event: receive, handle, release in series,
 //                as the contract makes them for one socket, with no
-//                hand-over. No design that hands each datagram from a
-//                receiving thread to the GUI thread does the serial work
-//                faster, so this is both the reference of the goal and the
-//                floor the tool may not beat;
+//                hand-over. No design does this serial work faster (under a
+//                flood the tool's GUI thread takes waiting datagrams itself,
+//                as this does, between hand-overs), so this is both the
+//                reference of the goal and the floor the tool may not beat;
 // and, for comparison only (no verdict):
 //   looking      a hand-over between two threads: a receiving
 //                thread publishes each datagram and the GUI thread, looking

@@ -38,7 +38,7 @@ constexpr auto kLingerTime = std::chrono::microseconds(20);
 // kMaxDrainTime neither starts another call nor stays for calls not yet
 // queued.
 constexpr std::size_t kMaxRunsPerDrain = 256;
-constexpr auto kMaxDrainTime = std::chrono::milliseconds(4);
+constexpr auto kMaxDrainTime = std::chrono::milliseconds(2);
 // How long after the last sign of a flood the threads share a processor
 // again; and how long they share one at most before they run anywhere for
 // a calm while, so that the system may move the GUI thread away from a

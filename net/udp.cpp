@@ -14,7 +14,7 @@ namespace {
 constexpr int kWaitMs = 1000;  // how long a receiving thread waits before it looks at its stop flag
 // How long one call of the listener's read event goes on taking waiting
 // datagrams on the GUI thread (see TakeWaitingOnGuiThread).
-constexpr auto kGuiTakeTime = std::chrono::milliseconds(2);
+constexpr auto kGuiTakeTime = std::chrono::milliseconds(1);
 
 [[noreturn]] void ThrowSocketError() { throw EIdSocketError(LastSocketError()); }
 
