@@ -135,17 +135,11 @@ class ReceivingEndpoint::ReceivingThread {
 
   // Tell the hand-over that the thread is about to wait for a datagram, or
   // that one was waiting already when its last call ended (see the
-  // hand-over's processor sharing).
-  // onThisThread false: seen by the GUI thread, which follows no arrangement
-  // of the receiving thread's.
+  // hand-over's processor sharing); BackloggedOnGuiThread(): the GUI thread
+  // found one waiting during a call.
   void Waiting() { endpoint_.handOver_.receiverWaits(sharing_); }
-  void Backlogged(bool onThisThread = true) {
-    if (onThisThread) {
-      endpoint_.handOver_.receiverBusy(sharing_);
-    } else {
-      endpoint_.handOver_.busy();
-    }
-  }
+  void Backlogged() { endpoint_.handOver_.receiverBusy(sharing_); }
+  void BackloggedOnGuiThread() { endpoint_.handOver_.busy(); }
 
   virtual void Run() = 0;
   // Runs on the GUI thread, inside the hand-over.
@@ -271,15 +265,15 @@ class TIdUDPListenerThread : public ReceivingEndpoint::ReceivingThread {
   // up; the listener then goes on as before.
   void TakeWaitingOnGuiThread() {
     const auto end = std::chrono::steady_clock::now() + kGuiTakeTime;
-    bool flood = false;
+    bool tookAny = false;
     while (!data_.empty() && !Stopped() && std::chrono::steady_clock::now() < end) {
       try {
         if (!Take(binding_)) return;
       } catch (...) {
         return;  // left to the listener, which drops or meets it
       }
-      if (!flood) Backlogged(false);
-      flood = true;
+      if (!tookAny) BackloggedOnGuiThread();
+      tookAny = true;
       Publish(binding_);
       try {
         if (server_.OnUDPRead) server_.OnUDPRead(this, data_, binding_);
